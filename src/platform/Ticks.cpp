@@ -1,0 +1,23 @@
+#include "platform/Ticks.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+std::uint32_t GetTickCount()
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+void SleepMs(std::uint32_t ms)
+{
+    if (ms == 0)
+        std::this_thread::yield();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace platform
