@@ -12,6 +12,7 @@
 #include "terminal/Screen.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 
@@ -26,10 +27,29 @@ bool IsDigit(std::uint8_t ch)
     return ch >= '0' && ch <= '9';
 }
 
-bool IsOneOf(std::uint8_t ch, std::string_view set)
+// How a byte takes part in collecting a sequence, one table lookup per byte.
+enum : std::uint8_t {
+    kEndsEmpty = 1,       // ends a sequence that has collected nothing: ESC 7, ESC M, ...
+    kCollected = 2,       // always collected: parameters and their separators
+    kStartsSequence = 4,  // collected as the first byte: ESC [, ESC ( ...
+    kNamesCharset = 8,    // a first byte after which the next byte names a character set
+};
+
+constexpr std::array<std::uint8_t, 256> MakeEscapeClasses()
 {
-    return set.find(static_cast<char>(ch)) != std::string_view::npos;
+    std::array<std::uint8_t, 256> t{};
+    for (char c : std::string_view("78<=>DEHM"))
+        t[static_cast<std::uint8_t>(c)] |= kEndsEmpty;
+    for (char c : std::string_view(" 0123456789;?"))
+        t[static_cast<std::uint8_t>(c)] |= kCollected;
+    for (char c : std::string_view("()*+["))
+        t[static_cast<std::uint8_t>(c)] |= kStartsSequence;
+    for (char c : std::string_view("()*+"))
+        t[static_cast<std::uint8_t>(c)] |= kNamesCharset;
+    return t;
 }
+
+constexpr std::array<std::uint8_t, 256> kEscapeClass = MakeEscapeClasses();
 
 // Counts of cursor motions are cut before adding them: any count past two line widths moves the
 // cursor as far as the largest one does.
@@ -86,7 +106,7 @@ void TScreen::FeedText(std::string_view text)
         FeedChar(static_cast<std::uint8_t>(c));
 }
 
-void TScreen::FeedChar(std::uint8_t ch)
+void TScreen::FeedOther(std::uint8_t ch)
 {
     if (literalCount_ > 0) {
         // A literal run: odd counts write the byte as it is, even counts drop it.
@@ -152,16 +172,14 @@ void TScreen::DoTab()
 
 void TScreen::CollectEscape(std::uint8_t ch)
 {
+    const std::uint8_t cls = kEscapeClass[ch];
     bool isFinal;
-    if (escapeLen_ == 0 && IsOneOf(ch, "78<=>DEHM"))
-        isFinal = true;
-    else if (escapeLen_ == 1 && IsOneOf(escape_[0], "()*+"))
+    if (escapeLen_ == 0)
+        isFinal = (cls & kEndsEmpty) || !(cls & (kCollected | kStartsSequence));
+    else if (escapeLen_ == 1 && (kEscapeClass[escape_[0]] & kNamesCharset))
         isFinal = true;  // names a character set, whatever the byte is
-    else if (ch == ' ' || IsDigit(ch) || ch == ';' || ch == '?' ||
-             (escapeLen_ == 0 && IsOneOf(ch, "()*+[")))
-        isFinal = false;
     else
-        isFinal = true;
+        isFinal = !(cls & kCollected);
 
     if (!isFinal) {
         escape_[escapeLen_++] = ch;

@@ -219,21 +219,14 @@ void TScreen::DeleteChars(int n)
     MarkCell(cursorRow_, cols_);
 }
 
-void TScreen::PutChar(std::uint8_t ch)
+void TScreen::WrapToNextLine()
 {
-    if (cursorCol_ >= cols_ && wrapMode_) {
-        cursorCol_ = 0;
-        if (++cursorRow_ >= rows_) {
-            cursorRow_ = rows_ - 1;
-            ScrollRegionUp();
-        }
+    // The next line of the screen (not of the region); from the last line the region scrolls.
+    cursorCol_ = 0;
+    if (++cursorRow_ >= rows_) {
+        cursorRow_ = rows_ - 1;
+        ScrollRegionUp();
     }
-    if (highBitOn_) ch |= 0x80;
-    TLine& line = Cur();
-    line.Chars[cursorCol_] = ch;
-    line.Attrs[cursorCol_] = currentAttr_;
-    MarkCell(cursorRow_, cursorCol_);
-    if (cursorCol_ < kLastCol) ++cursorCol_;
 }
 
 void TScreen::SetSize(int newRows, int newCols)

@@ -81,7 +81,15 @@ public:
     // --- The interpreter (Interpreter.cpp).
     // Interprets one received byte: literal run, control character, escape-sequence collection or
     // a character written at the cursor. Never allocates on this path.
-    void FeedChar(std::uint8_t ch);
+    void FeedChar(std::uint8_t ch)
+    {
+        // Ordinary text takes the short way.
+        if (ch >= 0x20 && !inEscape_ && literalCount_ == 0) {
+            PutChar(translateOn_ ? (*receiveMap_)[ch] : ch);
+            return;
+        }
+        FeedOther(ch);
+    }
     void FeedText(std::string_view text);
     // Reads a decimal parameter of EscapeBuffer() from index start: spaces are skipped, then the
     // digits are read (0 when there are none; saturating at kParamLimit). Never reads past the
@@ -135,7 +143,16 @@ public:
     void InsertChars(int n);
     void DeleteChars(int n);
     // Writes one character at the cursor and advances it (wrapping first when WrapMode is on).
-    void PutChar(std::uint8_t ch);
+    void PutChar(std::uint8_t ch)
+    {
+        if (cursorCol_ >= cols_ && wrapMode_) WrapToNextLine();
+        if (highBitOn_) ch |= 0x80;
+        TLine& line = Cur();
+        line.Chars[cursorCol_] = ch;
+        line.Attrs[cursorCol_] = currentAttr_;
+        MarkCell(cursorRow_, cursorCol_);
+        if (cursorCol_ < kLastCol) ++cursorCol_;
+    }
     // Changes the lines and columns in use, each limited to the model (1..50, 1..132). A changed
     // row count resets the scroll region; any change blanks the screen. Unchanged values do
     // nothing.
@@ -203,6 +220,8 @@ private:
     static const TLine& BlankLine();
     TLine& Cur() { return *lines_[cursorRow_]; }
     void ClearLines(int first, int last, std::uint8_t attr);
+    void FeedOther(std::uint8_t ch);
+    void WrapToNextLine();
     void CollectEscape(std::uint8_t ch);
     void DoTab();
     // Interpreter steps (Interpreter.cpp).

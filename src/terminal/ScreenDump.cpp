@@ -1,27 +1,44 @@
 #include "terminal/ScreenDump.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace terminal {
 
 namespace {
 
-void AppendByte(std::string& out, std::uint8_t b)
+void Appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void Appendf(std::string& out, const char* format, ...)
 {
-    if (b >= 0x20 && b < 0x7F && b != '\\') {
-        out += static_cast<char>(b);
-    } else {
-        char hex[8];
-        std::snprintf(hex, sizeof(hex), "\\x%02X", b);
-        out += hex;
-    }
+    char buf[128];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buf, sizeof(buf), format, args);
+    va_end(args);
+    if (n > 0) out.append(buf, static_cast<size_t>(n) < sizeof(buf) ? n : sizeof(buf) - 1);
 }
 
-std::string Trimmed(const TLine& line, int first, int last)
+void AppendByte(std::string& out, std::uint8_t b)
+{
+    if (b >= 0x20 && b < 0x7F && b != '\\')
+        out += static_cast<char>(b);
+    else
+        Appendf(out, "\\x%02X", b);
+}
+
+// Appends "<prefix><row>|<cells first..last without trailing spaces>\n" unless they are all
+// spaces.
+void AppendTextLine(std::string& out, const char* prefix, int row, const TLine& line, int first,
+                    int last)
 {
     while (last >= first && line.Chars[last] == 0x20)
         --last;
-    return DumpCells(line, first, last);
+    if (last < first) return;
+    Appendf(out, "%s%d|", prefix, row);
+    for (int c = first; c <= last; ++c)
+        AppendByte(out, line.Chars[c]);
+    out += '\n';
 }
 
 const char* MapName(const XlatTable& map)
@@ -44,48 +61,43 @@ std::string DumpCells(const TLine& line, int first, int last)
 std::string DumpScreen(const TScreen& s)
 {
     std::string out;
-    char buf[128];
-    std::snprintf(buf, sizeof(buf), "%dx%d cursor %d,%d region %d-%d attr %02X\n", s.Rows(),
-                  s.Cols(), s.CursorRow(), s.CursorCol(), s.ScrollTop(), s.ScrollBottom(),
-                  s.CurrentAttr());
-    out += buf;
-    if (s.SavedRow() != -1 || s.SavedCol() != -1) {
-        std::snprintf(buf, sizeof(buf), "saved %d,%d\n", s.SavedRow(), s.SavedCol());
-        out += buf;
+    Appendf(out, "%dx%d cursor %d,%d region %d-%d attr %02X\n", s.Rows(), s.Cols(), s.CursorRow(),
+            s.CursorCol(), s.ScrollTop(), s.ScrollBottom(), s.CurrentAttr());
+    if (s.SavedRow() != -1 || s.SavedCol() != -1)
+        Appendf(out, "saved %d,%d\n", s.SavedRow(), s.SavedCol());
+
+    const std::pair<bool, const char*> flags[] = {{s.HighBitOn(), "highbit"},
+                                                  {s.ReverseOn(), "reverse"},
+                                                  {s.AutoLF(), "autolf"},
+                                                  {s.AutoCR(), "autocr"},
+                                                  {s.WrapMode(), "wrap"},
+                                                  {s.CursorHidden(), "cursorhidden"},
+                                                  {s.AppCursorKeys(), "appcursorkeys"},
+                                                  {s.TranslateOn(), "translate"},
+                                                  {s.TranslateDefault(), "translatedefault"}};
+    const char* lead = "flags";
+    for (const auto& [on, name] : flags) {
+        if (!on) continue;
+        Appendf(out, "%s %s", lead, name);
+        lead = "";
     }
+    if (*lead == '\0') out += '\n';
 
-    std::string flags;
-    auto flag = [&](bool on, const char* name) {
-        if (!on) return;
-        flags += ' ';
-        flags += name;
-    };
-    flag(s.HighBitOn(), "highbit");
-    flag(s.ReverseOn(), "reverse");
-    flag(s.AutoLF(), "autolf");
-    flag(s.AutoCR(), "autocr");
-    flag(s.WrapMode(), "wrap");
-    flag(s.CursorHidden(), "cursorhidden");
-    flag(s.AppCursorKeys(), "appcursorkeys");
-    flag(s.TranslateOn(), "translate");
-    flag(s.TranslateDefault(), "translatedefault");
-    if (!flags.empty()) out += "flags" + flags + "\n";
+    if (&s.ReceiveMap() != &LatinToOemTable || &s.SendMap() != &LatinToOemTable)
+        Appendf(out, "maps receive=%s send=%s\n", MapName(s.ReceiveMap()), MapName(s.SendMap()));
 
-    if (&s.ReceiveMap() != &LatinToOemTable || &s.SendMap() != &LatinToOemTable) {
-        out += std::string("maps receive=") + MapName(s.ReceiveMap()) +
-               " send=" + MapName(s.SendMap()) + "\n";
-    }
-
-    std::string sets;
-    const std::uint8_t g[4] = {s.DesignatedG0(), s.DesignatedG1(), s.DesignatedG2(),
-                               s.DesignatedG3()};
+    const std::uint8_t sets[4] = {s.DesignatedG0(), s.DesignatedG1(), s.DesignatedG2(),
+                                  s.DesignatedG3()};
+    lead = "charsets";
     for (int i = 0; i < 4; ++i) {
-        if (g[i] == 0) continue;
-        sets += " G" + std::to_string(i) + "=";
-        AppendByte(sets, g[i]);
+        if (sets[i] == 0) continue;
+        Appendf(out, "%s G%d=", lead, i);
+        AppendByte(out, sets[i]);
+        lead = "";
     }
-    if (!sets.empty()) out += "charsets" + sets + "\n";
-    if (s.LiteralCount() != 0) out += "literal " + std::to_string(s.LiteralCount()) + "\n";
+    if (*lead == '\0') out += '\n';
+
+    if (s.LiteralCount() != 0) Appendf(out, "literal %d\n", s.LiteralCount());
     if (s.InEscape()) {
         out += "escape \"";
         for (char c : s.EscapeBuffer())
@@ -93,32 +105,25 @@ std::string DumpScreen(const TScreen& s)
         out += "\"\n";
     }
 
-    for (int r = 0; r < s.Rows(); ++r) {
-        const std::string text = Trimmed(s.Line(r), 0, s.Cols() - 1);
-        if (!text.empty()) out += std::to_string(r) + "|" + text + "\n";
-    }
-    for (int r = 0; r < s.Rows(); ++r) {
-        const std::string hidden = Trimmed(s.Line(r), s.Cols(), kLastCol);
-        if (!hidden.empty()) out += "~" + std::to_string(r) + "|" + hidden + "\n";
-    }
+    for (int r = 0; r < s.Rows(); ++r)
+        AppendTextLine(out, "", r, s.Line(r), 0, s.Cols() - 1);
+    for (int r = 0; r < s.Rows(); ++r)
+        AppendTextLine(out, "~", r, s.Line(r), s.Cols(), kLastCol);
     for (int r = 0; r < s.Rows(); ++r) {
         const TLine& line = s.Line(r);
         bool plain = true;
         for (std::uint8_t a : line.Attrs)
             plain = plain && a == kDefaultAttr;
         if (plain) continue;
-        out += "@" + std::to_string(r) + "|";
-        int c = 0;
-        while (c < kLineCells) {
+        Appendf(out, "@%d|", r);
+        for (int c = 0; c < kLineCells;) {
             int end = c;
             while (end + 1 < kLineCells && line.Attrs[end + 1] == line.Attrs[c])
                 ++end;
-            std::snprintf(buf, sizeof(buf), "%s%02Xx%d", c == 0 ? "" : " ", line.Attrs[c],
-                          end - c + 1);
-            out += buf;
+            Appendf(out, "%s%02Xx%d", c == 0 ? "" : " ", line.Attrs[c], end - c + 1);
             c = end + 1;
         }
-        out += "\n";
+        out += '\n';
     }
     return out;
 }
