@@ -2,43 +2,18 @@
 // cursor positioning, erase-line, scrolling in the whole screen and in a region) through
 // TScreen::FeedChar and prints the throughput. Where libvterm is installed, the same bytes go
 // through its screen layer as well, for comparison. MB/s counts 10^6 bytes per second.
+#include "support/AllocationCount.h"
 #include "terminal/Screen.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #ifdef ZARVOS_HAVE_VTERM
 #include <vterm.h>
 #endif
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-// Counts the allocations made while our interpreter runs (libvterm uses malloc, not these).
-void* operator new(std::size_t size)
-{
-    if (g_counting.load(std::memory_order_relaxed)) ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -156,14 +131,12 @@ double RunOurs(const std::string& data, std::uint64_t& checksum, long& allocatio
     for (int run = 0; run < kRuns; ++run) {
         terminal::TScreen screen;
         screen.SetSize(kRows, kCols);
-        g_allocations = 0;
-        g_counting = true;
+        testsupport::StartCountingAllocations();
         const auto start = std::chrono::steady_clock::now();
         for (char c : data)
             screen.FeedChar(static_cast<std::uint8_t>(c));
         const auto stop = std::chrono::steady_clock::now();
-        g_counting = false;
-        allocations = g_allocations.load();
+        allocations = testsupport::StopCountingAllocations();
         best = std::min(best, Seconds(stop - start));
         checksum = 0;
         for (int r = 0; r < kRows; ++r) {

@@ -1,46 +1,29 @@
 // The interpreter must not allocate while it handles ordinary traffic: text, controls, colours,
 // cursor motion, erases and scrolling. This program replaces the global allocation functions and
 // counts the allocations made while bytes are fed.
+#include "support/AllocationCount.h"
 #include "terminal/Screen.h"
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
 
 namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    if (g_counting.load(std::memory_order_relaxed)) ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-namespace {
 
 long AllocationsWhileFeeding(terminal::TScreen& s, const std::string& bytes)
 {
-    g_allocations = 0;
-    g_counting = true;
+    testsupport::StartCountingAllocations();
     s.FeedText(bytes);
-    g_counting = false;
-    return g_allocations.load();
+    return testsupport::StopCountingAllocations();
+}
+
+TEST(Allocation, CounterSeesAllocations)
+{
+    volatile int length = 100;
+    testsupport::StartCountingAllocations();
+    const std::string text(static_cast<size_t>(length), 'x');
+    EXPECT_GE(testsupport::StopCountingAllocations(), 1);
+    EXPECT_EQ(text.size(), 100u);
 }
 
 TEST(Allocation, OrdinaryTrafficAllocatesNothing)
