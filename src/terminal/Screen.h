@@ -91,9 +91,10 @@ public:
         FeedOther(ch);
     }
     void FeedText(std::string_view text);
-    // Reads a decimal parameter of EscapeBuffer() from index start: spaces are skipped, then the
-    // digits are read (0 when there are none; saturating at kParamLimit). Never reads past the
-    // collected bytes.
+    // Reads a decimal parameter of EscapeBuffer() from index start (0-based: index 0 is the byte
+    // after ESC, so the parameters of ESC [ begin at 1): spaces are skipped, then the digits are
+    // read (0 when there are none; saturating at kParamLimit). Never reads past the collected
+    // bytes.
     TParam ReadParam(int start) const;
     // Carries out the completed sequence EscapeBuffer() + final.
     void DispatchEscape(std::uint8_t final);
