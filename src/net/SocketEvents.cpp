@@ -21,6 +21,18 @@ public:
     std::uint16_t error_;
 };
 
+// Counts a notifier report in progress for the length of a scope.
+class Reporting {
+public:
+    explicit Reporting(int& depth) : depth_(depth) { ++depth_; }
+    ~Reporting() { --depth_; }
+    Reporting(const Reporting&) = delete;
+    Reporting& operator=(const Reporting&) = delete;
+
+private:
+    int& depth_;
+};
+
 }  // namespace
 
 TSocketEventSource::TSocketEventSource(TSocketEventSink& sink) : sink_(sink)
@@ -35,14 +47,17 @@ TSocketEventSource::~TSocketEventSource()
 void TSocketEventSource::Watch(int fd)
 {
     if (fd == fd_) return;
-    // The old notifiers may be the ones whose activation is running right now, so they are only
-    // switched off here (which unregisters them, so the handle may be closed at once) and freed
-    // from the event loop.
+    // Switching a notifier off unregisters it, so the handle may be closed at once. A notifier
+    // whose activation is still running (a report is being handled) is freed from the event
+    // loop instead of under its own feet.
     for (std::unique_ptr<QSocketNotifier>* n : {&read_, &write_}) {
         if (!*n) continue;
         (*n)->setEnabled(false);
         (*n)->disconnect(this);
-        (*n).release()->deleteLater();
+        if (reporting_ > 0)
+            (*n).release()->deleteLater();
+        else
+            n->reset();
     }
     fd_ = fd;
     if (fd < 0) return;
@@ -54,10 +69,12 @@ void TSocketEventSource::Watch(int fd)
     // does not receive the same readiness again inside itself; the component switches it back on.
     connect(read_.get(), &QSocketNotifier::activated, this, [this] {
         read_->setEnabled(false);
+        Reporting guard(reporting_);
         sink_.SocketReadReady();
     });
     connect(write_.get(), &QSocketNotifier::activated, this, [this] {
         write_->setEnabled(false);
+        Reporting guard(reporting_);
         sink_.SocketWriteReady();
     });
 }

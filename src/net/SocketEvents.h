@@ -67,6 +67,7 @@ protected:
 private:
     TSocketEventSink& sink_;
     int fd_ = -1;
+    int reporting_ = 0;  // notifier reports in progress (nested when a handler pumps events)
     std::unique_ptr<QSocketNotifier> read_;
     std::unique_ptr<QSocketNotifier> write_;
 };
