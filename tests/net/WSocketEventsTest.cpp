@@ -450,3 +450,43 @@ TEST(WSocketEvents, NoDataAvailableHandlerLeavesDataWithThePlatform)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WSocketEvents, BroadcastAddressEnablesBroadcastForDatagrams)
+{
+    TWSocket s;
+    s.SetProto("udp");
+    s.SetAddr("255.255.255.255");
+    s.SetPort("9");
+    s.Connect();
+    ASSERT_EQ(s.State(), wsConnected);
+    int on = 0;
+    socklen_t len = sizeof on;
+    ASSERT_EQ(::getsockopt(s.HSocket(), SOL_SOCKET, SO_BROADCAST, &on, &len), 0);
+    EXPECT_NE(on, 0);
+    EXPECT_GT(s.LocalPortNum(), 0);  // bound to any port before use
+}
+
+TEST(WSocketEvents, ShutdownOfTheSendSideEndsThePeersStreamOnly)
+{
+    TWSocket s;
+    std::string got;
+    s.OnDataAvailable = [&](QObject*, std::uint16_t) {
+        char buf[64];
+        const int n = s.Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    };
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Connect(s));
+    s.SendStr("request");
+    s.Shutdown(1);
+    bool closed = false;
+    EXPECT_EQ(testsupport::ReadUntilClosed(pair.peer, 5000, &closed), "request");
+    EXPECT_TRUE(closed);
+    ASSERT_TRUE(testsupport::SendAll(pair.peer, "answer"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return got == "answer"; }, 5000));
+    EXPECT_EQ(s.State(), wsConnected);
+}
+
+}  // namespace
