@@ -344,6 +344,7 @@ private:
     void LookupDoneMessage(const QHostInfo& info) override;
 
     void HandleSocketEvent(std::uint16_t events, std::uint16_t error);
+    int ReceiveInto(void* Buffer, int BufferSize, TSockAddrIn* From, int* FromLen);
     void ReceiveLoop(std::uint16_t error);
     void CloseEvent(std::uint16_t error);
     void ConnectEvent(std::uint16_t error);

@@ -202,29 +202,17 @@ int TCustomWSocket::SendStr(const std::string& Str)
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize)
 {
-    if (hSocket_ == INVALID_SOCKET || BufferSize < 0) {
-        lastError_ = hSocket_ == INVALID_SOCKET ? WSAENOTSOCK : WSAEINVAL;
-        net::WSASetLastError(lastError_);
-        return -1;
-    }
-    if (peerError_ != 0) {
-        lastError_ = StoreError(peerError_);
-        return -1;
-    }
-    const ssize_t r = ::recv(hSocket_, Buffer, static_cast<std::size_t>(BufferSize), 0);
-    const int err = errno;
-    ArmRead();  // recv is the re-enabling call of the read event
-    if (r < 0) {
-        lastError_ = StoreError(err);
-        return -1;
-    }
-    readCount_ += static_cast<int>(r);
-    return static_cast<int>(r);
+    return ReceiveInto(Buffer, BufferSize, nullptr, nullptr);
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From, int& FromLen)
 {
-    if (hSocket_ == INVALID_SOCKET || BufferSize < 0 || FromLen < 0) {
+    return ReceiveInto(Buffer, BufferSize, &From, &FromLen);
+}
+
+int TCustomWSocket::ReceiveInto(void* Buffer, int BufferSize, TSockAddrIn* From, int* FromLen)
+{
+    if (hSocket_ == INVALID_SOCKET || BufferSize < 0 || (FromLen && *FromLen < 0)) {
         lastError_ = hSocket_ == INVALID_SOCKET ? WSAENOTSOCK : WSAEINVAL;
         net::WSASetLastError(lastError_);
         return -1;
@@ -233,16 +221,16 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From,
         lastError_ = StoreError(peerError_);
         return -1;
     }
-    socklen_t len = static_cast<socklen_t>(std::min<int>(FromLen, sizeof From));
+    socklen_t len = FromLen ? static_cast<socklen_t>(std::min<int>(*FromLen, sizeof *From)) : 0;
     const ssize_t r = ::recvfrom(hSocket_, Buffer, static_cast<std::size_t>(BufferSize), 0,
-                                 reinterpret_cast<sockaddr*>(&From), &len);
+                                 reinterpret_cast<sockaddr*>(From), From ? &len : nullptr);
     const int err = errno;
-    ArmRead();
+    ArmRead();  // a receive is the re-enabling call of the read event
     if (r < 0) {
         lastError_ = StoreError(err);
         return -1;
     }
-    FromLen = static_cast<int>(len);
+    if (FromLen) *FromLen = static_cast<int>(len);
     readCount_ += static_cast<int>(r);
     return static_cast<int>(r);
 }

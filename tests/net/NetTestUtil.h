@@ -6,10 +6,13 @@
 #include "support/PeerProcess.h"
 #include "support/RawSocket.h"
 
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace nettest {
@@ -68,6 +71,46 @@ struct ConnectedPair {
         return peer.Valid() &&
                ProcessEventsUntil([&] { return client.State() == wsConnected; }, 5000);
     }
+};
+
+// Appends whatever arrives on s to got (reading up to 64 bytes per call).
+inline void CollectInto(TCustomWSocket& s, std::string& got)
+{
+    s.OnDataAvailable = [&s, &got](QObject*, std::uint16_t) {
+        char buf[64];
+        const int n = s.Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    };
+}
+
+// Makes the platform's send buffer of a connected socket small, so that Send has to queue.
+inline void ShrinkSendBuffer(TCustomWSocket& s)
+{
+    int small = 4096;
+    ::setsockopt(s.HSocket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+}
+
+// Reads n bytes from a raw peer on a thread of its own while the test runs the event loop.
+class BackgroundReader {
+public:
+    BackgroundReader(const testsupport::RawFd& peer, std::size_t n)
+        : thread_([this, &peer, n] { received_ = testsupport::ReadUpTo(peer, n, 20000); })
+    {
+    }
+    ~BackgroundReader()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
+    // Waits for the thread and returns what it read.
+    const std::string& Received()
+    {
+        if (thread_.joinable()) thread_.join();
+        return received_;
+    }
+
+private:
+    std::string received_;
+    std::thread thread_;
 };
 
 // A deterministic byte pattern (position-dependent, so reordering or loss shows).

@@ -143,11 +143,7 @@ TEST(WSocketEvents, ListenAcceptDupOnAnotherComponent)
         conn.Dup(h);
     };
     std::string got;
-    conn.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        char buf[64];
-        const int n = conn.Receive(buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    };
+    CollectInto(conn, got);
 
     server.SetAddr("127.0.0.1");
     server.SetPort("0");
@@ -345,8 +341,7 @@ TEST(WSocketEvents, CloseDiscardsUnsentData)
     TWSocket s;
     ConnectedPair pair;
     ASSERT_TRUE(pair.Connect(s, 4096));
-    int small = 4096;
-    ::setsockopt(s.HSocket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ShrinkSendBuffer(s);
     const std::string stale = Pattern(1 << 20);
     s.Send(stale.data(), static_cast<int>(stale.size()));
     ASSERT_FALSE(s.AllSent());
@@ -393,11 +388,7 @@ TEST(WSocketEvents, PausedSocketHearsNothingUntilResumed)
 {
     TWSocket s;
     std::string got;
-    s.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        char buf[64];
-        const int n = s.Receive(buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    };
+    CollectInto(s, got);
     ConnectedPair pair;
     ASSERT_TRUE(pair.Connect(s));
     s.Pause();
@@ -438,11 +429,7 @@ TEST(WSocketEvents, NoDataAvailableHandlerLeavesDataWithThePlatform)
     ASSERT_TRUE(ProcessEventsUntil([&] { return s.RcvdCount() == 5; }, 5000));
     ProcessEventsFor(50);  // read events find no handler and do not spin
     std::string got;
-    s.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        char buf[64];
-        const int n = s.Receive(buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    };
+    CollectInto(s, got);
     // A Receive re-enables the read event; here the first one comes from the test.
     char first = 0;
     EXPECT_EQ(s.Receive(&first, 1), 1);
@@ -472,11 +459,7 @@ TEST(WSocketEvents, ShutdownOfTheSendSideEndsThePeersStreamOnly)
 {
     TWSocket s;
     std::string got;
-    s.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        char buf[64];
-        const int n = s.Receive(buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    };
+    CollectInto(s, got);
     ConnectedPair pair;
     ASSERT_TRUE(pair.Connect(s));
     s.SendStr("request");

@@ -156,11 +156,7 @@ TEST(WSocketReceive, WaitUntilClosedDeliversRemainingData)
 {
     TWSocket s;
     std::string got;
-    s.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        char buf[64];
-        const int n = s.Receive(buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    };
+    CollectInto(s, got);
     ConnectedPair pair;
     ASSERT_TRUE(pair.Connect(s));
     QTimer::singleShot(50, [&] {

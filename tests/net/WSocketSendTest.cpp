@@ -27,12 +27,6 @@ std::vector<int> ChunkSizes(const TCustomWSocket& s)
     return sizes;
 }
 
-void ShrinkSendBuffer(TCustomWSocket& s)
-{
-    int small = 4096;
-    ::setsockopt(s.HSocket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-}
-
 TEST(TBuffer, AppendPeekConsumeAndCapacity)
 {
     TBuffer b(10);
@@ -123,14 +117,11 @@ TEST(WSocketSend, PeerThatDoesNotReadMakesSendQueueAndDrainLater)
     ProcessEventsFor(100);
     EXPECT_EQ(sent, 0);  // the queue is not empty: no OnDataSent
 
-    std::string received;
-    std::thread reader([&] { received = testsupport::ReadUpTo(pair.peer, data.size(), 20000); });
-    const bool drained = ProcessEventsUntil([&] { return sent > 0; }, 20000);
-    reader.join();
-    ASSERT_TRUE(drained);
+    BackgroundReader reader(pair.peer, data.size());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return sent > 0; }, 20000));
     ProcessEventsFor(50);
     EXPECT_EQ(sent, 1);  // once, when the queue became empty
-    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(reader.Received() == data);
     EXPECT_EQ(ChunkSizes(s), std::vector<int>{0});
 }
 
@@ -197,13 +188,10 @@ TEST(WSocketSend, FlushWithMultiThreadedWaitsForTheQueue)
     const std::string data = Pattern(512 * 1024);
     s.Send(data.data(), static_cast<int>(data.size()));
     ASSERT_FALSE(s.AllSent());
-    std::string received;
-    std::thread reader([&] { received = testsupport::ReadUpTo(pair.peer, data.size(), 20000); });
+    BackgroundReader reader(pair.peer, data.size());
     s.Flush();
-    const bool allSent = s.AllSent();
-    reader.join();
-    EXPECT_TRUE(allSent);
-    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(s.AllSent());
+    EXPECT_TRUE(reader.Received() == data);
 }
 
 TEST(WSocketSend, FlushGivesUpAfterFlushTimeoutWhenThePeerNeverReads)

@@ -15,7 +15,6 @@
 #include <sys/socket.h>
 
 #include <memory>
-#include <thread>
 
 using namespace nettest;
 
@@ -212,20 +211,16 @@ TEST_F(SocketWithWait, FlushHandsTheQueueOverWhileTheControlRuns)
 {
     ConnectedPair pair;
     ASSERT_TRUE(pair.Connect(s, 4096));
-    int small = 4096;
-    ::setsockopt(s.HSocket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ShrinkSendBuffer(s);
     const std::string data = Pattern(256 * 1024);
     s.Send(data.data(), static_cast<int>(data.size()));
     ASSERT_FALSE(s.AllSent());
-    std::string received;
-    std::thread reader([&] { received = testsupport::ReadUpTo(pair.peer, data.size(), 20000); });
+    BackgroundReader reader(pair.peer, data.size());
     s.Flush();
-    const bool allSent = s.AllSent();
-    reader.join();
-    EXPECT_TRUE(allSent);
+    EXPECT_TRUE(s.AllSent());
     EXPECT_FALSE(wait.Running());
     EXPECT_FALSE(wait.Visible());
-    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(reader.Received() == data);
 }
 
 }  // namespace
