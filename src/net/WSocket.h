@@ -20,11 +20,18 @@
 //    time the send queue has been handed to the network completely.
 //  - Peer close: the remaining data is delivered through OnDataAvailable first, then
 //    OnSessionClosed(Error) fires once (0 orderly, 10054 reset), then the component closes
-//    itself (wsClosed, ResetToDefaults). OnSessionClosed fires once per connection whatever
-//    path ends it (peer close, Close, Abort, a failed connect).
+//    itself (wsClosed, ResetToDefaults). OnSessionClosed fires at most once per connection: at
+//    the peer's close, Close, Abort or a failed connect. It does not fire when an operation
+//    finds error 10054 or 10057 (the handle is closed and the state set to wsClosed, without a
+//    reset), when Dup or Listen replaces an open handle, or when the component is destroyed.
 //  - Listen: OnSessionAvailable(0) for each waiting connection; the handler calls Accept and
 //    hands the handle to another component with Dup. Dup does not fire OnSessionConnected; it
 //    is followed by one OnDataSent(0).
+//  - A datagram socket (Proto "udp") is wsConnected inside Connect or Listen, with
+//    OnSessionConnected(0) fired there; it too gets one OnDataSent(0) from the event loop. Each
+//    queued chunk of at most 1514 bytes goes out as one datagram to the address record.
+//  - Resume on a connected socket is followed by one OnDataSent(0), so a sender paced by
+//    OnDataSent goes on after a Pause.
 //  - No event of a component is delivered inside a handler of the same event of that component,
 //    even when the handler pumps the event loop.
 //  - Exceptions: caller errors and failed operations go through ReportError: with an OnError
