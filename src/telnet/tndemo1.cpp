@@ -14,6 +14,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -121,6 +122,7 @@ TTnDemoForm::TTnDemoForm(QWidget* parent) : QWidget(parent)
     // The text area shows only what the host sends: typing is turned into bytes for the host
     // (eventFilter), and paste or drop cannot put text there either.
     DisplayMemo->setReadOnly(true);
+    DisplayMemo->setMaximumBlockCount(MaxLines);
     DisplayMemo->setTabChangesFocus(false);
     DisplayMemo->setEnabled(false);
     DisplayMemo->installEventFilter(this);
@@ -216,12 +218,23 @@ void TTnDemoForm::AppendReceivedText(std::string_view Text)
     QTextCursor cursor(DisplayMemo->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    // Appends the bytes [from, to) of Text to the last line.
+    // Appends the bytes [from, to) of Text to the last line; a line that reaches MaxLineLength
+    // characters goes on in a new line.
     const auto appendPart = [&](std::size_t from, std::size_t to) {
         if (from >= to) return;
         QString part = QString::fromLatin1(Text.data() + from, static_cast<qsizetype>(to - from));
         part.replace(QChar(u'\n'), QChar(LineFeedSymbol));
-        cursor.insertText(part);
+        qsizetype done = 0;
+        while (done < part.size()) {
+            const qsizetype room = MaxLineLength - (cursor.block().length() - 1);
+            if (room <= 0) {
+                cursor.insertBlock();
+                continue;
+            }
+            const qsizetype n = std::min(room, part.size() - done);
+            cursor.insertText(part.mid(done, n));
+            done += n;
+        }
     };
     std::size_t start = 0;
     while (start < Text.size()) {
@@ -259,7 +272,9 @@ void TTnDemoForm::DisplayMemoKeyPress(char Key)
 
 bool TTnDemoForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != DisplayMemo) return QWidget::eventFilter(watched, event);
+    // A disabled text area (no connection) takes no keys; only the enabled one sends.
+    if (watched != DisplayMemo || !DisplayMemo->isEnabled())
+        return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::ShortcutOverride: {
         // Control letters belong to the host, not to shortcuts (Ctrl+C is an interrupt here).

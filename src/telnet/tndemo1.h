@@ -17,6 +17,10 @@
 // appended to the last line as it is. A line of the text area cannot hold a line-feed character,
 // so an LF that is kept is shown as the symbol U+240A (SYMBOL FOR LINE FEED).
 //
+// Capacity of the text area: a line holds at most MaxLineLength characters (a longer one goes on
+// in the next line, so that a host sending without line ends cannot make every append lay out an
+// ever longer line), and the area keeps the last MaxLines lines (the oldest go when it is full).
+//
 // Errors raised while connecting, sending or closing (an unknown host name, for instance) are
 // shown in an error box with their message; the window stays in its state.
 //
@@ -44,6 +48,9 @@ class TTnDemoForm : public QWidget {
 public:
     // The character that stands for a received LF kept inside a line.
     static constexpr char16_t LineFeedSymbol = 0x240A;
+    // Capacity of the text area (see above).
+    static constexpr int MaxLineLength = 1024;
+    static constexpr int MaxLines = 100000;
 
     explicit TTnDemoForm(QWidget* parent = nullptr);
     ~TTnDemoForm() override;
