@@ -41,6 +41,8 @@ int KeyByte(const QKeyEvent* e)
     default:
         break;
     }
+    // Alt with a letter is a menu or button mnemonic, not a character.
+    if (alt && !ctrl) return -1;
     if (ctrl && !alt) {
         if (key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
         switch (key) {

@@ -10,7 +10,8 @@
 // Keys in the text area: every key press is consumed, so cursor, editing and function keys do
 // nothing. A key that types a character sends that character as one byte: Enter CR (13),
 // Backspace 8, Tab 9, Escape 27, control letters their control codes, other characters their
-// Latin-1 code ("?" for characters outside Latin-1).
+// Latin-1 code ("?" for characters outside Latin-1). Alt with a key types nothing (Alt+C and Alt+D
+// are the buttons' mnemonics).
 //
 // Received text (AppendReceivedText): bytes are shown as Latin-1 characters up to the first NUL.
 // CR starts a new line; an LF right after a CR of the same text is dropped; every other byte is

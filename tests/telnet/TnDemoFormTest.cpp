@@ -159,7 +159,7 @@ TEST_F(TnDemoFormTest, TypedCharactersAreSentAsOneByteEachAndNotShown)
     EXPECT_EQ(Lines(*form), (QStringList{QStringLiteral("ls"), QStringLiteral("file"), QString()}));
 
     // Control and editing keys: Backspace 8, Tab 9, Escape 27, Ctrl+C 3, Ctrl+[ 27, keypad
-    // Enter 13; cursor, Delete, Insert, Home, Page and function keys send nothing.
+    // Enter 13; cursor, Delete, Insert, Home, Page and function keys, and Alt+X, send nothing.
     const QString before = form->DisplayMemo->toPlainText();
     QTest::keyClick(form->DisplayMemo, Qt::Key_Backspace);
     QTest::keyClick(form->DisplayMemo, Qt::Key_Tab);
@@ -170,6 +170,7 @@ TEST_F(TnDemoFormTest, TypedCharactersAreSentAsOneByteEachAndNotShown)
     for (Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_Delete, Qt::Key_Insert, Qt::Key_Home,
                         Qt::Key_End, Qt::Key_PageUp, Qt::Key_F1, Qt::Key_Shift})
         QTest::keyClick(form->DisplayMemo, key);
+    QTest::keyClick(form->DisplayMemo, Qt::Key_X, Qt::AltModifier);
     QTest::keyClick(form->DisplayMemo, 'A');
     EXPECT_EQ(server.Read(7), Bytes({8, 9, 27, 3, 27, 13, 'A'}));
     // A Latin-1 letter is its own byte; a character outside Latin-1 becomes "?".
