@@ -13,10 +13,11 @@ protected:
     void SetUp() override { ASSERT_TRUE(server.Start()) << server.Error().toStdString(); }
     void TearDown() override { server.Stop(); }
 
-    // Connects tn and waits for the shell's prompt.
-    void ConnectAndLogIn(TTnCnx& tn, SessionLog& log)
+    // Connects tn (log attached first, then setup run) and waits for the shell's prompt.
+    void ConnectAndLogIn(TTnCnx& tn, SessionLog& log, const std::function<void()>& setup = {})
     {
         log.Attach(tn);
+        if (setup) setup();
         tn.SetHost("127.0.0.1");
         tn.SetPort(std::to_string(server.Port()));
         tn.Connect();
@@ -62,13 +63,7 @@ TEST_F(TnCnxTelnetd, TerminalTypeFromOnTermTypeReachesTheShell)
 {
     TTnCnx tn;
     SessionLog log;
-    log.Attach(tn);
-    tn.OnTermType = [&](QObject*) { tn.SetTermType("XTERM"); };
-    tn.SetHost("127.0.0.1");
-    tn.SetPort(std::to_string(server.Port()));
-    tn.Connect();
-    ASSERT_TRUE(ProcessEventsUntil(
-        [&] { return log.data.find(TelnetdPeer::Prompt) != std::string::npos; }, 15000));
+    ConnectAndLogIn(tn, log, [&] { tn.OnTermType = [&](QObject*) { tn.SetTermType("XTERM"); }; });
     log.data.clear();
     tn.SendStr("echo \"<$TERM>\"\r");
     EXPECT_TRUE(ProcessEventsUntil(
