@@ -333,7 +333,7 @@ bool TmyForm1::SaveAsPlain(const QString& name, bool dos)
 {
     const QString path = editor::AddDefaultExtension(
         name, QLatin1String(dos ? editor::kDosExtension : editor::kUnixExtension));
-    if (path != name && !ConfirmReplace(path)) return false;
+    if (!ConfirmReplace(path)) return false;
     SetCaption(path);
     QTextDocument* doc = MEMO1->document();
     const bool wrapped = MEMO1->lineWrapMode() != QTextEdit::NoWrap;
@@ -349,7 +349,7 @@ bool TmyForm1::SaveAsPlain(const QString& name, bool dos)
 bool TmyForm1::SaveAsRtf(const QString& name)
 {
     const QString path = editor::AddDefaultExtension(name, QLatin1String(editor::kRtfExtension));
-    if (path != name && !ConfirmReplace(path)) return false;
+    if (!ConfirmReplace(path)) return false;
     SetCaption(path);
     const QByteArray bytes = editor::WriteRtf(*MEMO1->document());
     bool created = false;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 
 namespace testsupport {
@@ -28,8 +29,30 @@ void ModalAnswerer::Expect(Handler handler)
 void ModalAnswerer::Poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == handled_ || !modal->isVisible()) return;
+    if (!modal || !modal->isVisible()) return;
+    if (modal == handled_) {
+        // Still closing after its answer; one that stays up is closed after a bound.
+        if (handledAt_.elapsed() > 5000) {
+            ++unexpected_;
+            if (auto* dlg = qobject_cast<QDialog*>(modal))
+                dlg->reject();
+            else
+                modal->close();
+        }
+        return;
+    }
+    // Let a dialog settle (a file dialog loads its directory asynchronously) before answering.
+    if (modal != sighted_) {
+        sighted_ = modal;
+        sightedAt_.start();
+        return;
+    }
+    if (sightedAt_.elapsed() < 30) return;
+    sighted_ = nullptr;
     handled_ = modal;
+    handledAt_.start();
+    // A dialog that is shown again later (the editor keeps its file dialogs) counts anew.
+    modal->installEventFilter(this);
     ModalSeen seen;
     seen.className = QString::fromLatin1(modal->metaObject()->className());
     seen.title = modal->windowTitle();
@@ -55,6 +78,15 @@ void ModalAnswerer::Poll()
     seen_.push_back(seen);
 }
 
+bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Hide && watched == handled_) {
+        watched->removeEventFilter(this);
+        handled_ = nullptr;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 ModalAnswerer::Handler ClickButton(QMessageBox::StandardButton button)
 {
     return [button](QWidget* modal, ModalSeen&) {
@@ -75,7 +107,12 @@ ModalAnswerer::Handler ChooseFile(const QString& path)
             if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
             return;
         }
-        dlg->selectFile(path);
+        const QFileInfo info(path);
+        dlg->setDirectory(info.absolutePath());
+        if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(info.fileName());
+        else
+            dlg->selectFile(path);
         static_cast<QDialog*>(dlg)->accept();
     };
 }

@@ -4,6 +4,7 @@
 // recorded and rejected, so a test never hangs on an unexpected question.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -13,6 +14,7 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
 
 class QWidget;
 
@@ -43,6 +45,9 @@ public:
     // Modal widgets that came up with no handler queued.
     int Unexpected() const { return unexpected_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Poll();
 
@@ -50,6 +55,9 @@ private:
     std::deque<Handler> handlers_;
     std::deque<ModalSeen> seen_;
     QPointer<QWidget> handled_;
+    QPointer<QWidget> sighted_;
+    QElapsedTimer sightedAt_;
+    QElapsedTimer handledAt_;
     int unexpected_ = 0;
 };
 
@@ -63,3 +71,9 @@ ModalAnswerer::Handler Cancel();
 ModalAnswerer::Handler Accept();
 
 }  // namespace testsupport
+
+// Readable QString values in GoogleTest failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
