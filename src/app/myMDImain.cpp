@@ -71,6 +71,15 @@ TMyMDI::TMyMDI(QWidget* parent) : QMainWindow(parent)
 TMyMDI::~TMyMDI()
 {
     if (frame::Frame() == this) frame::SetFrame(nullptr);
+    // The child windows go first, while the frame is still whole, and without the merging
+    // and listing that their going would start.
+    disconnect(mdiArea_, nullptr, this, nullptr);
+    for (QMdiSubWindow* sub : mdiArea_->subWindowList()) {
+        disconnect(sub, nullptr, this, nullptr);
+        if (sub->widget()) disconnect(sub->widget(), nullptr, this, nullptr);
+    }
+    delete mdiArea_;
+    mdiArea_ = nullptr;
 }
 
 void TMyMDI::BuildMenus()
