@@ -20,6 +20,7 @@
 #include <QTextEdit>
 #include <QToolBar>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -68,6 +69,8 @@ QStringList NameFilters(const Filter (&filters)[N])
 }
 
 int g_pumpIntervalMs = 50;
+// Characters of whole lines put into the control at a time while it is filled.
+constexpr qsizetype kFillPiece = 256 * 1024;
 
 // Shows the busy cursor while it lives.
 class BusyCursor {
@@ -299,12 +302,38 @@ bool ImportUnixText(TmyForm1* form, const QString& path, bool recordPath)
         finish();
         return false;
     }
+    sincePump.restart();
+    // The control is filled from the list of lines while it is hidden, in pieces of whole lines
+    // with the program's events processed between them, so the program keeps responding while
+    // a large file goes in (one step would hold the event loop for seconds).
     {
         const QString text = filter.TakeText();
         QTextDocument* doc = form->MEMO1->document();
         doc->setUndoRedoEnabled(false);
-        form->MEMO1->setPlainText(text);
+        form->MEMO1->clear();
+        QTextCursor cursor(doc);
+        qsizetype pos = 0;
+        while (pos < text.size()) {
+            qsizetype end = std::min(pos + kFillPiece, text.size());
+            if (end < text.size()) {
+                const qsizetype lf = text.indexOf(u'\n', end - 1);
+                end = lf < 0 ? text.size() : lf + 1;
+            }
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(text.mid(pos, end - pos));
+            pos = end;
+            if (pos < text.size() && sincePump.elapsed() >= g_pumpIntervalMs) {
+                QCoreApplication::processEvents();
+                if (!guard || guard->importCancelled_) {
+                    if (guard) doc->setUndoRedoEnabled(true);
+                    finish();
+                    return false;
+                }
+                sincePump.restart();
+            }
+        }
         doc->setUndoRedoEnabled(true);
+        form->MEMO1->moveCursor(QTextCursor::Start);
     }
     finish();
     form->SetStatusText(QStringLiteral("%1 Lines read").arg(lines));
