@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -161,6 +162,15 @@ int main(int argc, char** argv)
             "event processing:     every %d ms while reading and filling; longest gap "
             "%lld ms\n",
             TmyForm1::ImportPumpInterval(), (long long)std::max(longestGap, lastGap));
+        // What one typed character costs afterwards: the status line counts the lines anew.
+        t.restart();
+        form.MEMO1->textCursor().insertText(QStringLiteral("x"));
+        std::printf("one keystroke after:  %6lld ms  (\"%s\")\n", (long long)t.elapsed(),
+                    qPrintable(form.StatusText()));
+        t.restart();
+        const auto n = editor::DocumentLineCount(*form.MEMO1->document(), true);
+        std::printf("line count alone:     %6lld ms  (%lld)\n", (long long)t.elapsed(),
+                    (long long)n);
     }
     std::printf("import / bare fill:   %.2f (goal: at most 1.25)\n",
                 bareMs > 0 ? double(importMs) / double(bareMs) : 0.0);
