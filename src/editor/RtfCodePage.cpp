@@ -1,6 +1,5 @@
 #include "editor/RtfCodePage.h"
 
-#include <QByteArrayList>
 #include <QStringDecoder>
 
 namespace editor::rtf {
@@ -78,29 +77,81 @@ int CodePageForCharset(int charset)
 CodePageDecoder::CodePageDecoder() = default;
 CodePageDecoder::~CodePageDecoder() = default;
 
+QByteArray CodePageName(int codePage)
+{
+    switch (codePage) {
+    case 874:
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+        return "windows-" + QByteArray::number(codePage);
+    case 437:
+    case 737:
+    case 775:
+    case 850:
+    case 852:
+    case 855:
+    case 857:
+    case 860:
+    case 861:
+    case 862:
+    case 863:
+    case 864:
+    case 865:
+    case 866:
+    case 869:
+        return "cp" + QByteArray::number(codePage);
+    case 10000:
+        return "macintosh";
+    case 10007:
+        return "x-mac-cyrillic";
+    case 20866:
+        return "KOI8-R";
+    case 21866:
+        return "KOI8-U";
+    case 54936:
+        return "GB18030";
+    case 65001:
+        return "UTF-8";
+    default:
+        break;
+    }
+    if (codePage >= 1250 && codePage <= 1258) return "windows-" + QByteArray::number(codePage);
+    if (codePage >= 28591 && codePage <= 28605) {
+        return "ISO-8859-" + QByteArray::number(codePage - 28590);
+    }
+    return {};
+}
+
+bool IsSingleByteCodePage(int codePage)
+{
+    switch (codePage) {
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+    case 1361:
+    case 54936:
+    case 65001:
+        return false;
+    default:
+        return true;  // the pages CodePageName knows, and cp1252 for all others
+    }
+}
+
 QStringDecoder* CodePageDecoder::DecoderFor(int codePage)
 {
     auto it = decoders_.find(codePage);
     if (it != decoders_.end()) return it->second.get();
     std::unique_ptr<QStringDecoder> decoder;
-    QByteArrayList names;
-    if (codePage == 65001) {
-        names << "UTF-8";
-    } else if (codePage == 10000) {
-        names << "macintosh";
-    } else {
-        const QByteArray n = QByteArray::number(codePage);
-        names << "windows-" + n << "cp" + n << "ibm-" + n;
-    }
-    for (const QByteArray& name : names) {
-        auto d =
+    const QByteArray name = CodePageName(codePage);
+    if (!name.isEmpty()) {
+        decoder =
             std::make_unique<QStringDecoder>(name.constData(), QStringDecoder::Flag::Stateless);
-        if (d->isValid()) {
-            decoder = std::move(d);
-            break;
-        }
+        if (!decoder->isValid()) decoder.reset();
     }
-    // A null entry remembers that the page is unknown, so the lookup is not repeated.
+    // A null entry remembers that the page is read as cp1252, so the lookup is not repeated.
     return decoders_.emplace(codePage, std::move(decoder)).first->second.get();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 // Code-page helpers shared by the RTF reader and writer.
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -21,8 +22,16 @@ int UnicodeToCp1252(char16_t ch);
 // document's code page then applies).
 int CodePageForCharset(int charset);
 
+// The QStringDecoder name of a Windows code page that is read through QStringDecoder (the
+// Windows, DOS, Mac, KOI8 and ISO 8859 single-byte pages, the CJK double-byte pages, GB18030 and
+// UTF-8); empty for cp1252 and for pages this reader does not support, which are read as cp1252.
+QByteArray CodePageName(int codePage);
+
+// False for the pages whose characters may take more than one byte.
+bool IsSingleByteCodePage(int codePage);
+
 // Decodes bytes of Windows code pages. cp1252 (and 0, "not set") uses a built-in table; the other
-// pages go through QStringDecoder, and a page it does not know is read as cp1252.
+// pages named by CodePageName go through QStringDecoder, and any other page is read as cp1252.
 class CodePageDecoder {
 public:
     CodePageDecoder();

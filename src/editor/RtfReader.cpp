@@ -30,6 +30,9 @@ constexpr int kMaxTwips = 31680;        // 22 inches: larger indents are clamped
 constexpr int kDefaultHalfPoints = 24;  // RTF's default size, 12 points
 constexpr int kMaxHalfPoints = 3276;
 constexpr char16_t kReplacement = 0xFFFD;
+// Text gathered under one format is inserted in pieces of about this many characters (bytes of
+// single-byte pages), so a huge unformatted run is not held twice over.
+constexpr qsizetype kFlushSize = 1 << 20;
 
 // Where the text and control words of the current group go.
 enum class Dest : uint8_t {
@@ -1090,6 +1093,8 @@ void Reader::FinishFontEntry()
     if (fontNumber_ < 0) return;
     decoder_.Decode(FontEntryCodePage(), fontNameBytes_.constData(), fontNameBytes_.size(),
                     fontName_);
+    // Control characters (raw tabs, \u escapes) have no place in a font name.
+    fontName_.removeIf([](QChar c) { return c.unicode() < 0x20; });
     FontEntry& entry = fonts_[fontNumber_];
     entry.name = fontName_.trimmed();
     entry.codePage = fontCpg_ ? fontCpg_ : fontCodePage_;
@@ -1174,6 +1179,8 @@ void Reader::AppendBytes(const char* bytes, qsizetype size)
         pendingCodePage_ = codePage;
     }
     pendingBytes_.append(bytes, size);
+    if (pendingBytes_.size() > kFlushSize && rtf::IsSingleByteCodePage(pendingCodePage_))
+        FlushText();
 }
 
 void Reader::AppendChar(char32_t ch)
@@ -1205,6 +1212,7 @@ void Reader::AppendChar(char32_t ch)
     } else {
         pendingText_ += QChar(char16_t(ch));
     }
+    if (pendingText_.size() > kFlushSize && !pendingHigh_) FlushText();
 }
 
 void Reader::FlushBytes()

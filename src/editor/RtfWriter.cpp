@@ -143,38 +143,42 @@ int Twips(double units)
     return int(std::lround(units * kTwipsPerUnit));
 }
 
-// Appends text with RTF's escapes. semicolons: also escape ';' (it ends font-table names).
-void AppendEscaped(QByteArray& out, QStringView text, bool semicolons)
+enum class Escape { Body, FontName };
+
+// Appends text with RTF's escapes. In a font name ';' (which ends the name) is escaped too, and
+// tabs, line breaks and no-break spaces are characters rather than control words.
+void AppendEscaped(QByteArray& out, QStringView text, Escape mode)
 {
     static const char kHex[] = "0123456789abcdef";
     for (const QChar qc : text) {
         const char16_t c = qc.unicode();
-        switch (c) {
-        case '\\':
-        case '{':
-        case '}':
+        if (c == '\\' || c == '{' || c == '}') {
             out += '\\';
             out += char(c);
             continue;
-        case '\t':
-            out += "\\tab ";
-            continue;
-        case QChar::LineSeparator:
-            out += "\\line ";
-            continue;
-        case QChar::Nbsp:
-            out += "\\~";
-            continue;
-        case QChar::ParagraphSeparator:
-        case QChar::ObjectReplacementCharacter:  // images and other objects are not written
-        case 0xFDD0:                             // frame markers
-        case 0xFDD1:
-            continue;
-        default:
-            break;
+        }
+        if (mode == Escape::Body) {
+            switch (c) {
+            case '\t':
+                out += "\\tab ";
+                continue;
+            case QChar::LineSeparator:
+                out += "\\line ";
+                continue;
+            case QChar::Nbsp:
+                out += "\\~";
+                continue;
+            case QChar::ParagraphSeparator:
+            case QChar::ObjectReplacementCharacter:  // images and other objects are not written
+            case 0xFDD0:                             // frame markers
+            case 0xFDD1:
+                continue;
+            default:
+                break;
+            }
         }
         if (c < 0x20) continue;
-        if (c < 0x80 && !(semicolons && c == ';')) {
+        if (c < 0x80 && !(mode == Escape::FontName && c == ';')) {
             out += char(c);
             continue;
         }
@@ -326,7 +330,7 @@ void Writer::WriteText(QStringView text)
     if (text.isEmpty()) return;
     if (controlOpen_) body_ += ' ';
     controlOpen_ = false;
-    AppendEscaped(body_, text, false);
+    AppendEscaped(body_, text, Escape::Body);
 }
 
 void Writer::WriteListPrefix(const QTextList* list, const CharProps& first)
@@ -406,7 +410,7 @@ QByteArray Writer::Header() const
     QByteArray h = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl";
     for (int i = 0; i < fonts_.size(); ++i) {
         h += "{\\f" + QByteArray::number(i) + "\\fnil\\fcharset0 ";
-        AppendEscaped(h, fonts_[i], true);
+        AppendEscaped(h, fonts_[i], Escape::FontName);
         h += ";}";
     }
     h += "}\n";

@@ -167,9 +167,18 @@ TEST(RtfRead, CodePages)
     Load("{\\rtf1\\ansi{\\fonttbl{\\f0\\fcharset128 MS Mincho;}}\\f0 \\'82\\'a0\\'93\\'fa}", doc);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("\u3042\u65E5"));
 
-    // An unknown code page reads as cp1252.
-    Load("{\\rtf1\\ansi\\ansicpg9999 \\'e9}", doc);
+    // DOS, KOI8 and ISO pages; \pc selects 437.
+    Load(
+        "{\\rtf1\\ansi\\ansicpg866 \\'a0{\\fonttbl{\\f1\\cpg20866 K;}{\\f2\\cpg28592 I;}}\\f1 \\'c1"
+        "\\f2 \\'b1}",
+        doc);
+    EXPECT_EQ(doc.toPlainText(), QStringLiteral("\u0430\u0430\u0105"));
+    Load("{\\rtf1\\pc \\'82}", doc);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("\u00E9"));
+
+    // An unknown code page reads as cp1252.
+    Load("{\\rtf1\\ansi\\ansicpg9999 \\'e9\\'80}", doc);
+    EXPECT_EQ(doc.toPlainText(), QStringLiteral("\u00E9\u20AC"));
 
     // Raw bytes above 127 are read in the code page too; control bytes are dropped.
     Load(
@@ -316,6 +325,28 @@ TEST(RtfRead, LongBulletedRunsAreAllBullets)
         EXPECT_EQ(b.textList()->format().style(), QTextListFormat::ListDisc);
         EXPECT_EQ(b.text(), "item");
     }
+}
+
+TEST(RtfRead, LongRunsOfText)
+{
+    // Long runs are inserted in pieces; multi-byte characters are never cut in two.
+    QTextDocument doc;
+    const int n = 700000;
+    Load("{\\rtf1 " + QByteArray(3 * n, 'a') + "\\b x}", doc);
+    EXPECT_EQ(doc.toPlainText(), QString(3 * n, QChar('a')) + "x");
+    EXPECT_TRUE(FormatOf(doc, "x").font().bold());
+
+    QByteArray sjis = "{\\rtf1{\\fonttbl{\\f0\\fcharset128 M;}}\\f0 ";
+    for (int i = 0; i < n; ++i)
+        sjis += "\\'82\\'a0";
+    Load(sjis + "}", doc);
+    EXPECT_EQ(doc.toPlainText(), QString(n, QChar(0x3042)));
+
+    QByteArray utf8 = "{\\rtf1\\ansi\\ansicpg65001 ";
+    for (int i = 0; i < n; ++i)
+        utf8 += "\xC3\xA9";
+    Load(utf8 + "}", doc);
+    EXPECT_EQ(doc.toPlainText(), QString(n, QChar(0xE9)));
 }
 
 TEST(RtfRead, UndoHistoryIsClearedAndTheSettingKept)
