@@ -13,10 +13,10 @@
 //
 // Lists: bulleted paragraphs become QTextList items of style ListDisc, numbered ones ListDecimal,
 // ListLowerAlpha, ListUpperAlpha, ListLowerRoman or ListUpperRoman; list level N becomes the list
-// format's indent N + 1. A QTextList keeps at most a few hundred items (bullets) or a few thousand
-// (numbers): Qt re-marks every item of a list whenever one is added, so one list per run of
-// thousands of paragraphs would make loading quadratic. A long bulleted run therefore spans several
-// consecutive lists, which look the same.
+// format's indent N + 1. A QTextList takes at most 64 bulleted or 512 numbered items: Qt re-marks
+// every item of a list whenever one is added, so one list for a run of thousands of paragraphs
+// would make loading quadratic. A long bulleted run therefore spans several consecutive lists,
+// which look the same; numbering starts again after 512 items.
 //
 // Writer: \rtf1\ansi\ansicpg1252 with a font table, a colour table when colours are used, a list
 // table when lists are used, and each character outside cp1252 as \uN with a "?" fallback. Each

@@ -22,8 +22,8 @@ namespace {
 
 // Items per QTextList before a new list is started (see Rtf.h): bullets look the same across
 // lists, numbers restart, so numbered lists get a much larger share.
-constexpr int kBulletsPerList = 256;
-constexpr int kNumbersPerList = 4096;
+constexpr int kBulletsPerList = 64;
+constexpr int kNumbersPerList = 512;
 
 constexpr double kTwipsPerUnit = 15.0;  // 1440 twips and 96 document units to the inch
 constexpr int kMaxTwips = 31680;        // 22 inches: larger indents are clamped
@@ -513,8 +513,10 @@ private:
     QTextCharFormat runFormat_;  // format of pendingText_
     CharState runState_;         // the state runFormat_ was made from
     bool runStateValid_ = false;
-    bool formatDirty_ = true;    // the character state may differ from runState_
-    bool pendingBreak_ = false;  // a paragraph ended; the next one starts with the next content
+    bool formatDirty_ = true;       // the character state may differ from runState_
+    bool pendingBreak_ = false;     // a paragraph ended; the next one starts with the next content
+    QTextBlockFormat blockFormat_;  // the formats the cursor's block has (a cleared document's)
+    QTextCharFormat blockCharFormat_;
 };
 
 void Reader::Run()
@@ -1255,7 +1257,9 @@ void Reader::EnsureParagraph()
 {
     if (!pendingBreak_) return;
     pendingBreak_ = false;
-    cursor_.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    // Most paragraphs look like the one before, so the new block starts with its formats and
+    // FinishBlock seldom has to change them.
+    cursor_.insertBlock(blockFormat_, blockCharFormat_);
 }
 
 void Reader::EndParagraph()
@@ -1310,10 +1314,16 @@ void Reader::FinishBlock()
     if (para.ri > 0) bf.setRightMargin(para.ri / kTwipsPerUnit);
     if (para.sb > 0) bf.setTopMargin(para.sb / kTwipsPerUnit);
     if (para.sa > 0) bf.setBottomMargin(para.sa / kTwipsPerUnit);
-    cursor_.setBlockFormat(bf);
+    if (bf != blockFormat_) {
+        cursor_.setBlockFormat(bf);
+        blockFormat_ = bf;
+    }
     formatDirty_ = true;
     SyncFormat();
-    cursor_.setBlockCharFormat(runFormat_);
+    if (runFormat_ != blockCharFormat_) {
+        cursor_.setBlockCharFormat(runFormat_);
+        blockCharFormat_ = runFormat_;
+    }
 
     if (kind == ListKind::None) {
         pnLists_.clear();  // old-style numbering runs end at a paragraph without it
