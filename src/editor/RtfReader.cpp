@@ -93,239 +93,88 @@ struct GroupState {
     Dest dest = Dest::Body;
 };
 
+// clang-format off
 enum class Kw : uint8_t {
     Unknown,
     SkipDest,
     // document
-    Rtf,
-    Ansi,
-    Mac,
-    Pc,
-    Pca,
-    AnsiCpg,
-    Deff,
+    Rtf, Ansi, Mac, Pc, Pca, AnsiCpg, Deff,
     // destinations
-    FontTbl,
-    ColorTbl,
-    ListTable,
-    ListOverrideTable,
-    List,
-    ListLevel,
-    ListOverride,
-    Pn,
+    FontTbl, ColorTbl, ListTable, ListOverrideTable, List, ListLevel, ListOverride, Pn,
     // font and colour tables
-    F,
-    FCharset,
-    Cpg,
-    Red,
-    Green,
-    Blue,
+    F, FCharset, Cpg, Red, Green, Blue,
     // lists
-    ListId,
-    LevelNfc,
-    Ls,
-    Ilvl,
-    PnLvlBlt,
-    PnLvlBody,
-    PnLvlCont,
-    PnLvl,
-    PnDec,
-    PnUcLtr,
-    PnLcLtr,
-    PnUcRm,
-    PnLcRm,
+    ListId, LevelNfc, Ls, Ilvl,
+    PnLvlBlt, PnLvlBody, PnLvlCont, PnLvl, PnDec, PnUcLtr, PnLcLtr, PnUcRm, PnLcRm,
     // character formatting
-    Plain,
-    Fs,
-    B,
-    I,
-    Ul,
-    UlNone,
-    Strike,
-    V,
-    Super,
-    Sub,
-    NoSuperSub,
-    Cf,
-    Cb,
+    Plain, Fs, B, I, Ul, UlNone, Strike, V, Super, Sub, NoSuperSub, Cf, Cb,
     // paragraph formatting
-    Pard,
-    Ql,
-    Qc,
-    Qr,
-    Qj,
-    Li,
-    Ri,
-    Fi,
-    Sb,
-    Sa,
+    Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa,
     // text
-    Par,
-    Row,
-    Line,
-    Tab,
-    Cell,
-    U,
-    Uc,
-    Bin,
-    EmDash,
-    EnDash,
-    LQuote,
-    RQuote,
-    LDblQuote,
-    RDblQuote,
-    Bullet,
-    EmSpace,
-    EnSpace,
-    QmSpace,
-    Zwj,
-    Zwnj,
-    LtrMark,
-    RtlMark,
+    Par, Row, Line, Tab, Cell, U, Uc, Bin,
+    EmDash, EnDash, LQuote, RQuote, LDblQuote, RDblQuote, Bullet, EmSpace, EnSpace, QmSpace,
+    Zwj, Zwnj, LtrMark, RtlMark,
 };
 
 const std::unordered_map<std::string_view, Kw>& KeywordTable()
 {
     static const std::unordered_map<std::string_view, Kw> table = [] {
         std::unordered_map<std::string_view, Kw> t = {
-            {"rtf", Kw::Rtf},
-            {"ansi", Kw::Ansi},
-            {"mac", Kw::Mac},
-            {"pc", Kw::Pc},
-            {"pca", Kw::Pca},
-            {"ansicpg", Kw::AnsiCpg},
-            {"deff", Kw::Deff},
-            {"fonttbl", Kw::FontTbl},
-            {"colortbl", Kw::ColorTbl},
-            {"listtable", Kw::ListTable},
-            {"listoverridetable", Kw::ListOverrideTable},
-            {"list", Kw::List},
-            {"listlevel", Kw::ListLevel},
-            {"listoverride", Kw::ListOverride},
-            {"pn", Kw::Pn},
-            {"f", Kw::F},
-            {"fcharset", Kw::FCharset},
-            {"cpg", Kw::Cpg},
-            {"red", Kw::Red},
-            {"green", Kw::Green},
-            {"blue", Kw::Blue},
-            {"listid", Kw::ListId},
-            {"levelnfc", Kw::LevelNfc},
-            {"levelnfcn", Kw::LevelNfc},
-            {"ls", Kw::Ls},
-            {"ilvl", Kw::Ilvl},
-            {"pnlvlblt", Kw::PnLvlBlt},
-            {"pnlvlbody", Kw::PnLvlBody},
-            {"pnlvlcont", Kw::PnLvlCont},
-            {"pnlvl", Kw::PnLvl},
-            {"pndec", Kw::PnDec},
-            {"pnucltr", Kw::PnUcLtr},
-            {"pnlcltr", Kw::PnLcLtr},
-            {"pnucrm", Kw::PnUcRm},
-            {"pnlcrm", Kw::PnLcRm},
-            {"plain", Kw::Plain},
-            {"fs", Kw::Fs},
-            {"b", Kw::B},
-            {"i", Kw::I},
-            {"ulnone", Kw::UlNone},
-            {"strike", Kw::Strike},
-            {"striked", Kw::Strike},
-            {"v", Kw::V},
-            {"super", Kw::Super},
-            {"sub", Kw::Sub},
-            {"nosupersub", Kw::NoSuperSub},
-            {"cf", Kw::Cf},
-            {"cb", Kw::Cb},
-            {"highlight", Kw::Cb},
-            {"chcbpat", Kw::Cb},
-            {"pard", Kw::Pard},
-            {"ql", Kw::Ql},
-            {"qc", Kw::Qc},
-            {"qr", Kw::Qr},
-            {"qj", Kw::Qj},
-            {"qd", Kw::Qj},
-            {"li", Kw::Li},
-            {"lin", Kw::Li},
-            {"ri", Kw::Ri},
-            {"rin", Kw::Ri},
-            {"fi", Kw::Fi},
-            {"sb", Kw::Sb},
-            {"sa", Kw::Sa},
-            {"par", Kw::Par},
-            {"row", Kw::Row},
-            {"nestrow", Kw::Row},
-            {"line", Kw::Line},
-            {"tab", Kw::Tab},
-            {"cell", Kw::Cell},
-            {"nestcell", Kw::Cell},
-            {"u", Kw::U},
-            {"uc", Kw::Uc},
-            {"bin", Kw::Bin},
-            {"emdash", Kw::EmDash},
-            {"endash", Kw::EnDash},
-            {"lquote", Kw::LQuote},
-            {"rquote", Kw::RQuote},
-            {"ldblquote", Kw::LDblQuote},
-            {"rdblquote", Kw::RDblQuote},
-            {"bullet", Kw::Bullet},
-            {"emspace", Kw::EmSpace},
-            {"enspace", Kw::EnSpace},
-            {"qmspace", Kw::QmSpace},
-            {"zwj", Kw::Zwj},
-            {"zwnj", Kw::Zwnj},
-            {"ltrmark", Kw::LtrMark},
-            {"rtlmark", Kw::RtlMark},
+            {"rtf", Kw::Rtf}, {"ansi", Kw::Ansi}, {"mac", Kw::Mac}, {"pc", Kw::Pc},
+            {"pca", Kw::Pca}, {"ansicpg", Kw::AnsiCpg}, {"deff", Kw::Deff},
+            {"fonttbl", Kw::FontTbl}, {"colortbl", Kw::ColorTbl}, {"listtable", Kw::ListTable},
+            {"listoverridetable", Kw::ListOverrideTable}, {"list", Kw::List},
+            {"listlevel", Kw::ListLevel}, {"listoverride", Kw::ListOverride}, {"pn", Kw::Pn},
+            {"f", Kw::F}, {"fcharset", Kw::FCharset}, {"cpg", Kw::Cpg}, {"red", Kw::Red},
+            {"green", Kw::Green}, {"blue", Kw::Blue},
+            {"listid", Kw::ListId}, {"levelnfc", Kw::LevelNfc}, {"levelnfcn", Kw::LevelNfc},
+            {"ls", Kw::Ls}, {"ilvl", Kw::Ilvl},
+            {"pnlvlblt", Kw::PnLvlBlt}, {"pnlvlbody", Kw::PnLvlBody}, {"pnlvlcont", Kw::PnLvlCont},
+            {"pnlvl", Kw::PnLvl}, {"pndec", Kw::PnDec}, {"pnucltr", Kw::PnUcLtr},
+            {"pnlcltr", Kw::PnLcLtr}, {"pnucrm", Kw::PnUcRm}, {"pnlcrm", Kw::PnLcRm},
+            {"plain", Kw::Plain}, {"fs", Kw::Fs}, {"b", Kw::B}, {"i", Kw::I},
+            {"ulnone", Kw::UlNone}, {"strike", Kw::Strike}, {"striked", Kw::Strike},
+            {"v", Kw::V}, {"super", Kw::Super}, {"sub", Kw::Sub}, {"nosupersub", Kw::NoSuperSub},
+            {"cf", Kw::Cf}, {"cb", Kw::Cb}, {"highlight", Kw::Cb}, {"chcbpat", Kw::Cb},
+            {"pard", Kw::Pard}, {"ql", Kw::Ql}, {"qc", Kw::Qc}, {"qr", Kw::Qr}, {"qj", Kw::Qj},
+            {"qd", Kw::Qj}, {"li", Kw::Li}, {"lin", Kw::Li}, {"ri", Kw::Ri}, {"rin", Kw::Ri},
+            {"fi", Kw::Fi}, {"sb", Kw::Sb}, {"sa", Kw::Sa},
+            {"par", Kw::Par}, {"row", Kw::Row}, {"nestrow", Kw::Row}, {"line", Kw::Line},
+            {"tab", Kw::Tab}, {"cell", Kw::Cell}, {"nestcell", Kw::Cell}, {"u", Kw::U},
+            {"uc", Kw::Uc}, {"bin", Kw::Bin},
+            {"emdash", Kw::EmDash}, {"endash", Kw::EnDash}, {"lquote", Kw::LQuote},
+            {"rquote", Kw::RQuote}, {"ldblquote", Kw::LDblQuote}, {"rdblquote", Kw::RDblQuote},
+            {"bullet", Kw::Bullet}, {"emspace", Kw::EmSpace}, {"enspace", Kw::EnSpace},
+            {"qmspace", Kw::QmSpace}, {"zwj", Kw::Zwj}, {"zwnj", Kw::Zwnj},
+            {"ltrmark", Kw::LtrMark}, {"rtlmark", Kw::RtlMark},
         };
         // Every kind of underline is shown as a single one.
-        for (std::string_view ul : {"ul", "uld", "uldash", "uldashd", "uldashdd", "uldb", "ulhwave",
-                                    "ulldash", "ulth", "ulthd", "ulthdash", "ulthdashd",
-                                    "ulthdashdd", "ulthldash", "ululdbwave", "ulw", "ulwave"}) {
+        for (std::string_view ul :
+             {"ul", "uld", "uldash", "uldashd", "uldashdd", "uldb", "ulhwave", "ulldash", "ulth",
+              "ulthd", "ulthdash", "ulthdashd", "ulthdashdd", "ulthldash", "ululdbwave", "ulw",
+              "ulwave"}) {
             t.emplace(ul, Kw::Ul);
         }
         // Destinations whose content is not part of the shown text.
-        for (std::string_view d : {"aftncn",       "aftnsep",
-                                   "aftnsepc",     "annotation",
-                                   "atnauthor",    "atnid",
-                                   "atrfend",      "atrfstart",
-                                   "author",       "background",
-                                   "bkmkend",      "bkmkstart",
-                                   "buptim",       "colorschememapping",
-                                   "comment",      "creatim",
-                                   "datastore",    "doccomm",
-                                   "docvar",       "falt",
-                                   "filetbl",      "fldinst",
-                                   "footer",       "footerf",
-                                   "footerl",      "footerr",
-                                   "footnote",     "ftncn",
-                                   "ftnsep",       "ftnsepc",
-                                   "generator",    "header",
-                                   "headerf",      "headerl",
-                                   "headerr",      "info",
-                                   "keywords",     "latentstyles",
-                                   "levelnumbers", "leveltext",
-                                   "lfolevel",     "listname",
-                                   "listpicture",  "listtext",
-                                   "mmathPr",      "nonshppict",
-                                   "objdata",      "object",
-                                   "operator",     "panose",
-                                   "pgdsctbl",     "pict",
-                                   "pntext",       "pntxta",
-                                   "pntxtb",       "printim",
-                                   "private",      "protusertbl",
-                                   "revtbl",       "revtim",
-                                   "rsidtbl",      "rxe",
-                                   "shp",          "shpinst",
-                                   "stylesheet",   "subject",
-                                   "tc",           "template",
-                                   "themedata",    "title",
-                                   "txe",          "userprops",
-                                   "xe",           "xmlnstbl"}) {
+        for (std::string_view d :
+             {"aftncn", "aftnsep", "aftnsepc", "annotation", "atnauthor", "atnid", "atrfend",
+              "atrfstart", "author", "background", "bkmkend", "bkmkstart", "buptim",
+              "colorschememapping", "comment", "creatim", "datastore", "doccomm", "docvar",
+              "falt", "filetbl", "fldinst", "footer", "footerf", "footerl", "footerr", "footnote",
+              "ftncn", "ftnsep", "ftnsepc", "generator", "header", "headerf", "headerl",
+              "headerr", "info", "keywords", "latentstyles", "levelnumbers", "leveltext",
+              "lfolevel", "listname", "listpicture", "listtext", "mmathPr", "nonshppict",
+              "objdata", "object", "operator", "panose", "pgdsctbl", "pict", "pntext", "pntxta",
+              "pntxtb", "printim", "private", "protusertbl", "revtbl", "revtim", "rsidtbl", "rxe",
+              "shp", "shpinst", "stylesheet", "subject", "tc", "template", "themedata", "title",
+              "txe", "userprops", "xe", "xmlnstbl"}) {
             t.emplace(d, Kw::SkipDest);
         }
         return t;
     }();
     return table;
 }
+// clang-format on
 
 bool IsDestination(Kw kw)
 {
@@ -452,6 +301,7 @@ private:
     void ControlSymbol();
     void TextRun(const char* begin, const char* end);
     void Word(Kw kw, bool hasParam, int param);
+    void Dispatch(Kw kw, bool hasParam, int param);
     void WordInBody(Kw kw, bool hasParam, int param);
     void GroupClosed(const GroupState& closed, GroupState* parent);
 
@@ -768,14 +618,20 @@ void Reader::Word(Kw kw, bool hasParam, int param)
 {
     GroupState& s = Top();
     if (s.dest == Dest::Skip) return;
-    if (starPending_) {
-        starPending_ = false;
-        // \* marks a destination to skip unless it is one the reader knows.
-        if (!IsDestination(kw) || kw == Kw::SkipDest) {
-            s.dest = Dest::Skip;
-            return;
-        }
+    if (!starPending_) {
+        Dispatch(kw, hasParam, param);
+        return;
     }
+    // \* marks a destination to skip unless the reader knows it and it belongs where it stands.
+    starPending_ = false;
+    const Dest before = s.dest;
+    if (IsDestination(kw) && kw != Kw::SkipDest) Dispatch(kw, hasParam, param);
+    if (s.dest == before) s.dest = Dest::Skip;
+}
+
+void Reader::Dispatch(Kw kw, bool hasParam, int param)
+{
+    GroupState& s = Top();
     switch (kw) {
     case Kw::SkipDest:
         s.dest = Dest::Skip;

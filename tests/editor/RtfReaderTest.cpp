@@ -227,7 +227,8 @@ TEST(RtfRead, SkippedDestinations)
         "{\\header head}{\\footer foot}"
         "a{\\pict\\wmetafile8\\picw10 0123456789abcdef}b"
         "{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}"
-        "{\\fldinst plain inst}c{\\*\\ulnone skipped}{\\*}d}",
+        "{\\fldinst plain inst}c{\\*\\ulnone skipped}{\\*}d"
+        "{\\*\\listlevel out of place}{\\*\\list out of place}{\\*\\pn{\\*\\pn x}}}",
         doc);
     EXPECT_EQ(doc.toPlainText(), "ablinkcd");
 }
