@@ -16,19 +16,23 @@
 
 #include "editor/Rtf.h"
 #include "editor/RtfCodePage.h"
+#include "editor/RtfFormat.h"
 
 namespace editor {
 namespace {
+
+using rtf::CharProps;
+using rtf::kDefaultHalfPoints;
+using rtf::kMaxHalfPoints;
+using rtf::kTwipsPerUnit;
+using rtf::Numbering;
 
 // Items per QTextList before a new list is started (see Rtf.h): bullets look the same across
 // lists, numbers restart, so numbered lists get a much larger share.
 constexpr int kBulletsPerList = 64;
 constexpr int kNumbersPerList = 512;
 
-constexpr double kTwipsPerUnit = 15.0;  // 1440 twips and 96 document units to the inch
-constexpr int kMaxTwips = 31680;        // 22 inches: larger indents are clamped
-constexpr int kDefaultHalfPoints = 24;  // RTF's default size, 12 points
-constexpr int kMaxHalfPoints = 3276;
+constexpr int kMaxTwips = 31680;  // 22 inches: larger indents are clamped
 constexpr char16_t kReplacement = 0xFFFD;
 // Text gathered under one format is inserted in pieces of about this many characters (bytes of
 // single-byte pages), so a huge unformatted run is not held twice over.
@@ -48,31 +52,6 @@ enum class Dest : uint8_t {
     Skip,           // everything that is not shown
 };
 
-enum class ListKind : uint8_t {
-    None,
-    Bullet,
-    Decimal,
-    LowerAlpha,
-    UpperAlpha,
-    LowerRoman,
-    UpperRoman
-};
-
-struct CharState {
-    int font = -1;  // font number; -1: the document's default font (\deff)
-    int halfPoints = kDefaultHalfPoints;
-    int fg = 0;  // colour-table indexes, 0: automatic / none
-    int bg = 0;
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    bool strike = false;
-    bool hidden = false;
-    uint8_t valign = 0;  // 0 normal, 1 superscript, 2 subscript
-
-    bool operator==(const CharState&) const = default;
-};
-
 struct ParaState {
     int align = 0;  // 0 left, 1 centre, 2 right, 3 justify
     int li = 0;     // twips
@@ -82,12 +61,12 @@ struct ParaState {
     int sa = 0;
     int ls = 0;  // list override number, 0: none
     int ilvl = 0;
-    ListKind pnKind = ListKind::None;  // from a {\pn} group
+    Numbering pnKind = Numbering::None;  // from a {\pn} group
     int pnLevel = 0;
 };
 
 struct GroupState {
-    CharState ch;
+    CharProps ch;
     ParaState para;
     int uc = 1;  // fallback characters after \uN
     Dest dest = Dest::Body;
@@ -231,44 +210,6 @@ int ClampTwips(int v)
     return std::clamp(v, -kMaxTwips, kMaxTwips);
 }
 
-ListKind KindForNfc(int nfc)
-{
-    switch (nfc) {
-    case 1:
-        return ListKind::UpperRoman;
-    case 2:
-        return ListKind::LowerRoman;
-    case 3:
-        return ListKind::UpperAlpha;
-    case 4:
-        return ListKind::LowerAlpha;
-    case 23:
-        return ListKind::Bullet;
-    case 255:
-        return ListKind::None;  // a level without number or bullet
-    default:
-        return ListKind::Decimal;
-    }
-}
-
-QTextListFormat::Style StyleForKind(ListKind kind)
-{
-    switch (kind) {
-    case ListKind::Decimal:
-        return QTextListFormat::ListDecimal;
-    case ListKind::LowerAlpha:
-        return QTextListFormat::ListLowerAlpha;
-    case ListKind::UpperAlpha:
-        return QTextListFormat::ListUpperAlpha;
-    case ListKind::LowerRoman:
-        return QTextListFormat::ListLowerRoman;
-    case ListKind::UpperRoman:
-        return QTextListFormat::ListUpperRoman;
-    default:
-        return QTextListFormat::ListDisc;
-    }
-}
-
 class Reader {
 public:
     Reader(const QByteArray& data, QTextDocument& doc)
@@ -321,8 +262,8 @@ private:
     void EnsureParagraph();
     void EndParagraph();
     void FinishBlock();
-    void AttachToList(ListKind kind, int level, bool fromLs);
-    QTextCharFormat MakeCharFormat(const CharState& ch) const;
+    void AttachToList(Numbering kind, int level, bool fromLs);
+    QTextCharFormat MakeCharFormat(const CharProps& ch) const;
 
     const char* p_;
     const char* const end_;
@@ -361,7 +302,7 @@ private:
     QString pendingText_;
     char16_t pendingHigh_ = 0;   // high surrogate waiting for its low half
     QTextCharFormat runFormat_;  // format of pendingText_
-    CharState runState_;         // the state runFormat_ was made from
+    CharProps runState_;         // the state runFormat_ was made from
     bool runStateValid_ = false;
     bool formatDirty_ = true;       // the character state may differ from runState_
     bool pendingBreak_ = false;     // a paragraph ended; the next one starts with the next content
@@ -728,35 +669,35 @@ void Reader::Dispatch(Kw kw, bool hasParam, int param)
     case Dest::Pn:
         switch (kw) {
         case Kw::PnLvlBlt:
-            s.para.pnKind = ListKind::Bullet;
+            s.para.pnKind = Numbering::Bullet;
             s.para.pnLevel = 0;
             break;
         case Kw::PnLvlBody:
-            if (s.para.pnKind == ListKind::None || s.para.pnKind == ListKind::Bullet) {
-                s.para.pnKind = ListKind::Decimal;
+            if (s.para.pnKind == Numbering::None || s.para.pnKind == Numbering::Bullet) {
+                s.para.pnKind = Numbering::Decimal;
             }
             s.para.pnLevel = 0;
             break;
         case Kw::PnLvl:
-            if (s.para.pnKind == ListKind::None || s.para.pnKind == ListKind::Bullet) {
-                s.para.pnKind = ListKind::Decimal;
+            if (s.para.pnKind == Numbering::None || s.para.pnKind == Numbering::Bullet) {
+                s.para.pnKind = Numbering::Decimal;
             }
             s.para.pnLevel = std::clamp(param - 1, 0, 8);
             break;
         case Kw::PnLvlCont:
-            s.para.pnKind = ListKind::None;
+            s.para.pnKind = Numbering::None;
             break;
         case Kw::PnDec:
         case Kw::PnUcLtr:
         case Kw::PnLcLtr:
         case Kw::PnUcRm:
         case Kw::PnLcRm:
-            if (s.para.pnKind != ListKind::Bullet) {
-                s.para.pnKind = kw == Kw::PnDec     ? ListKind::Decimal
-                                : kw == Kw::PnUcLtr ? ListKind::UpperAlpha
-                                : kw == Kw::PnLcLtr ? ListKind::LowerAlpha
-                                : kw == Kw::PnUcRm  ? ListKind::UpperRoman
-                                                    : ListKind::LowerRoman;
+            if (s.para.pnKind != Numbering::Bullet) {
+                s.para.pnKind = kw == Kw::PnDec     ? Numbering::Decimal
+                                : kw == Kw::PnUcLtr ? Numbering::UpperAlpha
+                                : kw == Kw::PnLcLtr ? Numbering::LowerAlpha
+                                : kw == Kw::PnUcRm  ? Numbering::UpperRoman
+                                                    : Numbering::LowerRoman;
             }
             break;
         default:
@@ -771,7 +712,7 @@ void Reader::Dispatch(Kw kw, bool hasParam, int param)
 void Reader::WordInBody(Kw kw, bool hasParam, int param)
 {
     GroupState& s = Top();
-    CharState& ch = s.ch;
+    CharProps& ch = s.ch;
     ParaState& para = s.para;
     const bool on = !hasParam || param != 0;
     switch (kw) {
@@ -797,12 +738,12 @@ void Reader::WordInBody(Kw kw, bool hasParam, int param)
         return;
     case Kw::Pn:
         s.dest = Dest::Pn;
-        para.pnKind = ListKind::None;
+        para.pnKind = Numbering::None;
         para.pnLevel = 0;
         return;
     // Character formatting
     case Kw::Plain:
-        ch = CharState();
+        ch = CharProps();
         break;
     case Kw::F:
         ch.font = param;
@@ -979,7 +920,7 @@ int Reader::CodePage()
     return ansiCodePage_;
 }
 
-QTextCharFormat Reader::MakeCharFormat(const CharState& ch) const
+QTextCharFormat Reader::MakeCharFormat(const CharProps& ch) const
 {
     QTextCharFormat f;
     auto it = fonts_.find(ch.font >= 0 ? ch.font : defaultFont_);
@@ -1008,7 +949,7 @@ void Reader::SyncFormat()
 {
     if (!formatDirty_) return;
     formatDirty_ = false;
-    const CharState& ch = Top().ch;
+    const CharProps& ch = Top().ch;
     if (runStateValid_ && ch == runState_) return;
     runState_ = ch;
     runStateValid_ = true;
@@ -1132,22 +1073,22 @@ void Reader::FinishBlock()
     if (stack_.empty()) return;
     const ParaState& para = Top().para;
 
-    ListKind kind = ListKind::None;
+    Numbering kind = Numbering::None;
     int level = 0;
     bool fromLs = false;
     if (para.ls > 0) {
         fromLs = true;
         level = para.ilvl;
-        kind = ListKind::Bullet;  // an \ls without a readable definition still shows a list
+        kind = Numbering::Bullet;  // an \ls without a readable definition still shows a list
         auto ov = overrides_.find(para.ls);
         if (ov != overrides_.end()) {
             auto def = listDefs_.find(ov->second);
             if (def != listDefs_.end() && !def->second.nfc.empty()) {
                 const auto& nfc = def->second.nfc;
-                kind = KindForNfc(nfc[std::min<size_t>(size_t(level), nfc.size() - 1)]);
+                kind = rtf::NumberingForNfc(nfc[std::min<size_t>(size_t(level), nfc.size() - 1)]);
             }
         }
-    } else if (para.pnKind != ListKind::None) {
+    } else if (para.pnKind != Numbering::None) {
         kind = para.pnKind;
         level = para.pnLevel;
     }
@@ -1158,7 +1099,7 @@ void Reader::FinishBlock()
     bf.setAlignment(kAlign[para.align]);
     double left = para.li / kTwipsPerUnit;
     double indent = para.fi / kTwipsPerUnit;
-    if (kind != ListKind::None) {
+    if (kind != Numbering::None) {
         // The list draws the bullet in its own indent; the first-line indent is the bullet's.
         left -= (level + 1) * doc_.indentWidth();
         indent = 0;
@@ -1181,25 +1122,25 @@ void Reader::FinishBlock()
         blockCharFormat_ = runFormat_;
     }
 
-    if (kind == ListKind::None) {
+    if (kind == Numbering::None) {
         pnLists_.clear();  // old-style numbering runs end at a paragraph without it
         return;
     }
     AttachToList(kind, level, fromLs);
 }
 
-void Reader::AttachToList(ListKind kind, int level, bool fromLs)
+void Reader::AttachToList(Numbering kind, int level, bool fromLs)
 {
     const qint64 key = fromLs ? (qint64(Top().para.ls) << 8) | level : (qint64(kind) << 8) | level;
     ListSlot& slot = (fromLs ? lsLists_ : pnLists_)[key];
-    const int limit = kind == ListKind::Bullet ? kBulletsPerList : kNumbersPerList;
-    if (slot.list && slot.count < limit && slot.list->format().style() == StyleForKind(kind)) {
+    const int limit = kind == Numbering::Bullet ? kBulletsPerList : kNumbersPerList;
+    if (slot.list && slot.count < limit && slot.list->format().style() == rtf::StyleFor(kind)) {
         slot.list->add(cursor_.block());
         ++slot.count;
         return;
     }
     QTextListFormat lf;
-    lf.setStyle(StyleForKind(kind));
+    lf.setStyle(rtf::StyleFor(kind));
     lf.setIndent(level + 1);
     slot.list = cursor_.createList(lf);
     slot.count = 1;

@@ -11,82 +11,16 @@
 
 #include "editor/Rtf.h"
 #include "editor/RtfCodePage.h"
+#include "editor/RtfFormat.h"
 
 namespace editor {
 namespace {
 
-constexpr double kTwipsPerUnit = 15.0;  // 1440 twips and 96 document units to the inch
-constexpr int kListHangTwips = 360;     // the bullet hangs this far left of the text
+using rtf::CharProps;
+using rtf::kTwipsPerUnit;
+using rtf::Numbering;
 
-// The character formatting the writer expresses, as RTF values.
-struct CharProps {
-    int font = 0;
-    int halfPoints = 24;
-    int fg = 0;  // colour-table indexes, 0: automatic / none
-    int bg = 0;
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    bool strike = false;
-    uint8_t valign = 0;  // 0 normal, 1 superscript, 2 subscript
-
-    bool operator==(const CharProps&) const = default;
-};
-
-enum class Numbering { Bullet, Decimal, LowerAlpha, UpperAlpha, LowerRoman, UpperRoman };
-
-Numbering NumberingOf(QTextListFormat::Style style)
-{
-    switch (style) {
-    case QTextListFormat::ListDecimal:
-        return Numbering::Decimal;
-    case QTextListFormat::ListLowerAlpha:
-        return Numbering::LowerAlpha;
-    case QTextListFormat::ListUpperAlpha:
-        return Numbering::UpperAlpha;
-    case QTextListFormat::ListLowerRoman:
-        return Numbering::LowerRoman;
-    case QTextListFormat::ListUpperRoman:
-        return Numbering::UpperRoman;
-    default:
-        return Numbering::Bullet;  // disc, circle, square
-    }
-}
-
-int NfcOf(Numbering n)
-{
-    switch (n) {
-    case Numbering::Decimal:
-        return 0;
-    case Numbering::UpperRoman:
-        return 1;
-    case Numbering::LowerRoman:
-        return 2;
-    case Numbering::UpperAlpha:
-        return 3;
-    case Numbering::LowerAlpha:
-        return 4;
-    case Numbering::Bullet:
-        break;
-    }
-    return 23;
-}
-
-const char* PnStyleOf(Numbering n)
-{
-    switch (n) {
-    case Numbering::UpperRoman:
-        return "\\pnucrm";
-    case Numbering::LowerRoman:
-        return "\\pnlcrm";
-    case Numbering::UpperAlpha:
-        return "\\pnucltr";
-    case Numbering::LowerAlpha:
-        return "\\pnlcltr";
-    default:
-        return "\\pndec";
-    }
-}
+constexpr int kListHangTwips = 360;  // the bullet hangs this far left of the text
 
 QByteArray Roman(int n)
 {
@@ -132,6 +66,7 @@ QByteArray ItemLabel(Numbering n, int number)
         return Roman(number) + '.';
     case Numbering::UpperRoman:
         return Roman(number).toUpper() + '.';
+    case Numbering::None:
     case Numbering::Bullet:
         break;
     }
@@ -267,7 +202,8 @@ CharProps Writer::Props(const QTextCharFormat& fmt)
     p.font = FontIndex(family);
     double points = font.pointSizeF();
     if (points <= 0 && font.pixelSize() > 0) points = font.pixelSize() * 0.75;
-    p.halfPoints = points > 0 ? std::clamp(int(std::lround(points * 2)), 1, 3276) : 24;
+    p.halfPoints = points > 0 ? std::clamp(int(std::lround(points * 2)), 1, rtf::kMaxHalfPoints)
+                              : rtf::kDefaultHalfPoints;
     p.bold = font.bold();
     p.italic = font.italic();
     if (fmt.hasProperty(QTextFormat::TextUnderlineStyle)) {
@@ -291,7 +227,7 @@ const Writer::ListOut& Writer::ListFor(const QTextList* list)
     auto it = lists_.constFind(list);
     if (it != lists_.constEnd()) return *it;
     ListOut out;
-    out.numbering = NumberingOf(list->format().style());
+    out.numbering = rtf::NumberingFor(list->format().style());
     // Bullets do not count, so all bulleted lists share one RTF list; numbered lists keep
     // their own, so that their numbering restarts where the document's does.
     if (out.numbering == Numbering::Bullet && bulletLs_ != 0) {
@@ -350,7 +286,7 @@ void Writer::WriteListPrefix(const QTextList* list, const CharProps& first)
                  "{\\pntxtb\\'95}}";
     } else {
         body_ += "\\pnlvlbody\\pnf" + font + "\\pnindent" + QByteArray::number(kListHangTwips) +
-                 "\\pnstart1" + PnStyleOf(out.numbering) + "{\\pntxta.}}";
+                 "\\pnstart1" + rtf::PnKeywordFor(out.numbering) + "{\\pntxta.}}";
     }
     // List-table numbering.
     const int level = std::clamp(list->format().indent() - 1, 0, 8);
@@ -427,7 +363,7 @@ QByteArray Writer::Header() const
         for (size_t i = 0; i < lsNumbering_.size(); ++i) {
             const QByteArray id = QByteArray::number(qsizetype(i + 1));
             const Numbering n = lsNumbering_[i];
-            const QByteArray nfc = QByteArray::number(NfcOf(n));
+            const QByteArray nfc = QByteArray::number(rtf::NfcFor(n));
             h += "{\\list\\listtemplateid" + id + "\\listhybrid";
             for (int level = 0; level < 9; ++level) {
                 const QByteArray indent = QByteArray::number(720 * (level + 1));
