@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFontDialog>
 #include <QLabel>
@@ -600,6 +601,109 @@ TEST_F(EditorWindow, OpenDosTextThroughTheDialog)
     answerer.Expect(testsupport::Cancel());
     form_->OpenDosText1->trigger();
     EXPECT_EQ(Text(), QStringLiteral("first\nsecond\n"));
+}
+
+TEST_F(EditorWindow, OpensRichTextWithItsFormatting)
+{
+    ModalAnswerer answerer;
+    const QString sample = QDir::cleanPath(QStringLiteral(ZARVOS_TEST_DATA_DIR "/rtf/wordpad.rtf"));
+    answerer.Expect(testsupport::ChooseFile(sample));
+    form_->OpenDosText1->trigger();
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    EXPECT_EQ(form_->Caption(), sample);
+    EXPECT_FALSE(form_->Modified());
+    QTextDocument* doc = form_->MEMO1->document();
+    const QTextBlock title = doc->begin();
+    EXPECT_EQ(title.text(), QStringLiteral("Shopping list"));
+    EXPECT_EQ(title.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QTextBlock apples;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        if (b.text() == QLatin1String("Apples")) apples = b;
+    ASSERT_TRUE(apples.isValid());
+    ASSERT_NE(apples.textList(), nullptr);
+    EXPECT_EQ(apples.textList()->format().style(), QTextListFormat::ListDisc);
+
+    // The toolbar shows the title's formatting.
+    Select(1, 1);
+    EXPECT_TRUE(form_->BoldButton->isChecked());
+    EXPECT_TRUE(form_->centeralign->isChecked());
+    EXPECT_EQ(form_->fontsize->currentText(), QStringLiteral("16"));
+}
+
+TEST_F(EditorWindow, RichTextSavedByTheWindowReadsBackTheSame)
+{
+    form_->MEMO1->setPlainText("plain bold\nitem one\nitem two\ncentred");
+    Select(6, 10);
+    QTest::mouseClick(form_->BoldButton, Qt::LeftButton);
+    Select(12, 20);
+    QTest::mouseClick(form_->Bulletsbutton, Qt::LeftButton);
+    Select(30, 30);
+    QTest::mouseClick(form_->centeralign, Qt::LeftButton);
+    ASSERT_TRUE(form_->SaveAsRtf(Path("round")));
+    EXPECT_FALSE(form_->Modified());
+
+    TmyForm1 other;
+    ASSERT_TRUE(other.LoadDosOrRtf(Path("round.rtf")));
+    QTextDocument* doc = other.MEMO1->document();
+    EXPECT_EQ(doc->toPlainText(), QStringLiteral("plain bold\nitem one\nitem two\ncentred"));
+    QTextCursor probe(doc);
+    probe.setPosition(8);
+    EXPECT_EQ(probe.charFormat().fontWeight(), QFont::Bold);
+    probe.setPosition(3);
+    EXPECT_NE(probe.charFormat().fontWeight(), QFont::Bold);
+    ASSERT_NE(doc->findBlockByNumber(1).textList(), nullptr);
+    EXPECT_EQ(doc->findBlockByNumber(1).textList()->format().style(), QTextListFormat::ListDisc);
+    EXPECT_NE(doc->findBlockByNumber(2).textList(), nullptr);
+    EXPECT_EQ(doc->findBlockByNumber(0).textList(), nullptr);
+    EXPECT_EQ(doc->findBlockByNumber(3).blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignHCenter);
+}
+
+TEST_F(EditorWindow, DefaultAttributesAreSavedAsRichText)
+{
+    form_->MEMO1->setPlainText("all of it");
+    Select(0, 0);
+    QTest::mouseClick(form_->BoldButton, Qt::LeftButton);  // no selection: the default
+    const int index = form_->Fontname->findText("DejaVu Serif");
+    ASSERT_GE(index, 0);
+    form_->Fontname->setCurrentIndex(index);
+    form_->fontsize->lineEdit()->selectAll();
+    QTest::keyClicks(form_->fontsize->lineEdit(), "18");
+    ASSERT_TRUE(form_->SaveAsRtf(Path("default")));
+
+    TmyForm1 other;
+    ASSERT_TRUE(other.LoadDosOrRtf(Path("default.rtf")));
+    QTextCursor probe(other.MEMO1->document());
+    probe.setPosition(3);
+    const QFont shown = probe.charFormat().font().resolve(other.MEMO1->document()->defaultFont());
+    EXPECT_TRUE(shown.bold());
+    EXPECT_EQ(shown.family(), QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(shown.pointSize(), 18);
+}
+
+TEST_F(EditorWindow, MalformedRichTextLoadsBestEffort)
+{
+    QByteArray nested = "{\\rtf1 ";
+    for (int i = 0; i < 10000; ++i)
+        nested += '{';
+    nested += "deep";
+    WriteFile("nested.rtf", nested);
+    ASSERT_TRUE(form_->LoadDosOrRtf(Path("nested.rtf")));
+    EXPECT_TRUE(Text().contains("deep"));
+
+    WriteFile("bin.rtf", "{\\rtf1 before\\bin999999 x");
+    ASSERT_TRUE(form_->LoadDosOrRtf(Path("bin.rtf")));
+    EXPECT_TRUE(Text().startsWith("before"));
+
+    WriteFile("escape.rtf", "{\\rtf1 text\\u99999999999 more\\'");
+    ASSERT_TRUE(form_->LoadDosOrRtf(Path("escape.rtf")));
+    EXPECT_TRUE(Text().startsWith("text"));
+    EXPECT_FALSE(form_->Modified());
+
+    // Not rich text after all: read as plain text.
+    WriteFile("fake.rtf", "{\\rtx not really}");
+    ASSERT_TRUE(form_->LoadDosOrRtf(Path("fake.rtf")));
+    EXPECT_EQ(Text(), QStringLiteral("{\\rtx not really}"));
 }
 
 TEST_F(EditorWindow, PrintsToAPdfFileWithTheFileNameAsTitle)
