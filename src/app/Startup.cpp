@@ -1,0 +1,48 @@
+#include "app/Startup.h"
+
+#include "app/aboutUnit2.h"
+#include "app/myMDImain.h"
+#include "editor/editUnit1.h"
+#include "frame/MessageBoxes.h"
+#include "platform/Beep.h"
+
+#include <exception>
+
+TMyMDI* CreateStartupWindows()
+{
+    auto* frame = new TMyMDI;
+    MyMDI = frame;
+    frame->show();
+
+    // Windows built by other libraries register here, before any child window exists, so every
+    // child window's Internet entries are enabled from the start.
+
+    auto* editor = new TmyForm1;
+    myForm1 = editor;
+    frame->AddChildWindow(editor);
+
+    // The FTP login window (Form1) and transfer window (copyform) are created here, hidden.
+
+    FrmAbout = new TFrmAbout(frame);
+    return frame;
+}
+
+TZarvosApplication::TZarvosApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("zarvos"));
+    setApplicationVersion(QStringLiteral(ZARVOS_VERSION));
+    setDesktopFileName(QStringLiteral("zarvos"));
+    platform::SetBeepHook([](platform::BeepKind) { QApplication::beep(); });
+}
+
+bool TZarvosApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        frame::ErrorBox(activeWindow(), QString::fromUtf8(e.what()));
+    } catch (...) {
+        frame::ErrorBox(activeWindow(), QStringLiteral("Unknown error"));
+    }
+    return false;
+}
