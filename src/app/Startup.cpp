@@ -5,6 +5,7 @@
 #include "editor/editUnit1.h"
 #include "frame/MessageBoxes.h"
 #include "platform/Beep.h"
+#include "telnet/tndemo1.h"
 
 #include <exception>
 
@@ -16,6 +17,7 @@ TMyMDI* CreateStartupWindows()
 
     // Windows built by other libraries register here, before any child window exists, so every
     // child window's Internet entries are enabled from the start.
+    frame->SetTnDemoFactory([] { return new TTnDemoForm; });
 
     auto* editor = new TmyForm1;
     myForm1 = editor;

@@ -1,12 +1,13 @@
 #include "telnet/tndemo1.h"
 
+#include "frame/MessageBoxes.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -317,7 +318,5 @@ void TTnDemoForm::FormClose()
 
 void TTnDemoForm::ShowError(const QString& text)
 {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, this);
-    box.exec();
+    frame::ErrorBox(this, text);
 }

@@ -23,10 +23,13 @@
 // ever longer line), and the area keeps the last MaxLines lines (the oldest go when it is full).
 //
 // Errors raised while connecting, sending or closing (an unknown host name, for instance) are
-// shown in an error box with their message; the window stays in its state.
+// shown in the program's error box (frame::ErrorBox) with their message; the window stays in its
+// state.
 //
-// The window is a child window of the frame; closing it destroys it with its session (a window
-// shown on its own deletes itself on close).
+// The window is a child window of the frame: the frame's "Telnet (No Term. Emulation)" (and the
+// editors' entry of that name) creates a new one each time through the factory registered in
+// src/app/Startup.cpp. Closing it destroys it with its session (a window shown on its own
+// deletes itself on close).
 #pragma once
 
 #include "telnet/TnCnx.h"

@@ -3,6 +3,7 @@
 #include "TelnetTestUtil.h"
 
 #include "peers/TelnetdPeer.h"
+#include "support/Modal.h"
 #include "support/PeerProcess.h"
 #include "telnet/tndemo1.h"
 
@@ -30,29 +31,6 @@ QStringList Lines(const TTnDemoForm& form)
         lines << b.text();
     return lines;
 }
-
-// Answers the next modal message box with OK and keeps its text.
-class MessageBoxAnswerer {
-public:
-    MessageBoxAnswerer()
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                text_ = box->text();
-                ++count_;
-                box->accept();
-            }
-        });
-        timer_.start(20);
-    }
-    const QString& Text() const { return text_; }
-    int Count() const { return count_; }
-
-private:
-    QTimer timer_;
-    QString text_;
-    int count_ = 0;
-};
 
 class TnDemoFormTest : public ::testing::Test {
 protected:
@@ -294,20 +272,23 @@ TEST_F(TnDemoFormTest, RefusedConnectPassesThroughConnectedToDisconnected)
 
 TEST_F(TnDemoFormTest, UnknownHostIsShownInTheErrorBoxAndTheWindowStaysDisconnected)
 {
-    MessageBoxAnswerer answerer;
+    testsupport::ModalAnswerer answerer;
+    answerer.Expect(testsupport::ClickButton(QMessageBox::Ok));
     form->HostEdit->setText(QStringLiteral("no-such-host.invalid"));
     QTest::mouseClick(form->ConnectButton, Qt::LeftButton);
-    EXPECT_EQ(answerer.Count(), 1);
-    EXPECT_TRUE(answerer.Text().contains(QStringLiteral("no-such-host.invalid")))
-        << answerer.Text().toStdString();
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    EXPECT_TRUE(answerer.Seen()[0].text.contains(QStringLiteral("no-such-host.invalid")))
+        << answerer.Seen()[0].text.toStdString();
     ExpectDisconnectedState();
     EXPECT_EQ(form->TnCnx->State(), wsClosed);
 
     // So does an unknown service name.
+    answerer.Expect(testsupport::ClickButton(QMessageBox::Ok));
     form->HostEdit->setText(QStringLiteral("127.0.0.1"));
     form->PortEdit->setText(QStringLiteral("no-such-service"));
     QTest::mouseClick(form->ConnectButton, Qt::LeftButton);
-    EXPECT_EQ(answerer.Count(), 2);
+    EXPECT_EQ(answerer.Seen().size(), 2u);
+    EXPECT_EQ(answerer.Unexpected(), 0);
     ExpectDisconnectedState();
 }
 
