@@ -61,10 +61,11 @@ std::uint16_t ScriptSession::ExpectPort(const std::string& reply)
     return static_cast<std::uint16_t>(a[4] * 256 + a[5]);
 }
 
-RawFd ScriptSession::ConnectData(std::uint16_t port, const char* from)
+RawFd ScriptSession::ConnectData(std::uint16_t port, const char* from, int rcvBuf)
 {
     RawFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) return fd;
+    if (rcvBuf > 0) ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
     if (from) {
         sockaddr_in src{};
         src.sin_family = AF_INET;

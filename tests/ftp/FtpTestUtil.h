@@ -91,8 +91,9 @@ public:
     std::string Expect(const std::string& prefix, int timeoutMs = 5000);
     // Reads a PORT command and answers it with reply; returns the port it announced (0 on error).
     std::uint16_t ExpectPort(const std::string& reply = "200 PORT ok\r\n");
-    // Connects to 127.0.0.1:port, from source address `from` when given (e.g. "127.0.0.2").
-    RawFd ConnectData(std::uint16_t port, const char* from = nullptr);
+    // Connects to 127.0.0.1:port, from source address `from` when given (e.g. "127.0.0.2"), with
+    // a receive buffer of rcvBuf bytes when given (a small window keeps data with the client).
+    RawFd ConnectData(std::uint16_t port, const char* from = nullptr, int rcvBuf = 0);
     // True when the client closed the control connection within timeoutMs.
     bool ClientClosed(int timeoutMs = 5000);
     void Fail(const std::string& what);

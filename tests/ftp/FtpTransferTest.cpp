@@ -523,6 +523,35 @@ TEST(FtpTransfers, UploadCutShortByTheServerIsAFailure)
     EXPECT_NE(f.log.done[0].second, 0);
 }
 
+TEST(FtpTransfers, UploadEndsInOrderWhenTheServerReadsLate)
+{
+    // With a tiny receive window on the server the engine reaches the end of the file and closes
+    // while most of it still waits in its own send buffer: a close that resets the connection
+    // would lose that part.
+    const std::string data = Pattern(400 * 1024, 5);
+    std::string received;
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        const std::uint16_t port = s.ExpectPort();
+        s.Expect("STOR late");
+        s.Send("150 Opening\r\n");
+        RawFd d = s.ConnectData(port, nullptr, 4096);
+        Sleep(1000);
+        received = testsupport::ReadUntilClosed(d, 15000);
+        s.Send("226 done\r\n");
+        s.ClientClosed(300);
+    });
+    Fixture f(server.Port());
+    ASSERT_TRUE(f.ConnectAndClear());
+    ASSERT_TRUE(WriteFile(f.Path("late"), data));
+    f.ftp.SetHostFileName("late");
+    f.ftp.SetLocalFileName(Local(f.Path("late")));
+    EXPECT_TRUE(f.ftp.Put());
+    ASSERT_TRUE(server.WaitFinished(20000));
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data);
+}
+
 TEST(FtpTransfers, EmptyFileUploadsAsZeroBytes)
 {
     std::string received = "unset";
