@@ -18,7 +18,9 @@
 //  - TFtpClient adds the synchronous forms (Connect, Cwd, Pwd, CDup, TypeSet, Get, Put, Quit, Dir,
 //    Mkd, Dele, Rmd): each starts its request and keeps the event loop running until the engine
 //    is ready again or Timeout seconds pass without progress. They return true when the request
-//    ended with result 0. They may be called from inside OnRequestDone; the waits then nest.
+//    ended with result 0. When one returns, OnRequestDone of its request has already run (it is
+//    delivered inside the wait), except after a time-out, whose completion arrives later from the
+//    event loop. They may be called from inside OnRequestDone; the waits then nest.
 //
 // Display stream: OnDisplay receives "> " + every command sent, "< " + every reply line and
 // "! " + engine notices (transfer statistics, "! Abort requested", "! Data: ..." lines, errors).
@@ -46,8 +48,11 @@
 //  - Caller errors raise FtpException at once, before anything is sent; the request does not start
 //    and no OnRequestDone follows: "FTP component not ready", "FTP component already connected",
 //    "FTP component not connected", "UserName emtpy", "Password emtpy", "HostDirName emtpy",
-//    "LocalFileName empty", "RETR: not connected" (LIST, NLST), "STOR/APPE: not connected", a
-//    command text holding CR, LF or NUL, and a host name the socket refuses.
+//    "LocalFileName empty", "RETR: not connected" (LIST, NLST), "STOR/APPE: not connected",
+//    "Command refused: it contains a CR character" (LF, NUL) for a command text holding one of
+//    them (chains check all their texts before the first step), and a host name the socket
+//    refuses ("DNS lookup: invalid host name."). PortAsync called directly may also raise the
+//    socket's ESocketException when no listening socket can be made.
 //  - The synchronous operations never raise: every exception from their start or from anything
 //    run while they wait becomes the result false.
 //  - The engine never lets an exception of its own leave one of its event handlers: socket
@@ -77,9 +82,21 @@
 //    AbortAsync interrupts (control connection closed before the reply) ends with 426 instead of 0;
 //    a lookup or connect failure sets RequestResult (the synchronous Connect returns false) and
 //    ErrorMessage.
+//  - An upload whose data connection the server closes before the end of the local file ends
+//    with 426 ("426 Data connection closed before the end of the file").
+//  - A reply line that fills the 4096-byte buffer closes the session at once with 426 and
+//    "426 Reply line too long", instead of waiting for more data that can never fit.
+//  - A chain whose step cannot start once the event loop runs it (the session is gone) ends with
+//    an error through OnRequestDone instead of raising where nobody can catch it; a pending QUIT
+//    is skipped when the server has already closed the session.
 //  - OnRequestDone reports the request code of the request that completed.
 //  - The delayed close of an upload's data connection only ever closes the connection of that
 //    upload.
+//  - Starting a request while another runs raises without touching the running one (RestAsync
+//    and the transfer starts check readiness too; LastStep changes only once a step starts); the
+//    engine releases the local file whenever a request ends.
+//  - The synchronous waits sleep in the event dispatcher instead of spinning (except with
+//    MultiThreaded).
 #pragma once
 
 #include "net/WSocket.h"

@@ -629,6 +629,24 @@ TEST(FtpReplies, HostThatDoesNotResolveEndsTheChainAfterTheLookup)
     EXPECT_EQ(ftp.State(), fsReady);
 }
 
+TEST(FtpWaits, AbortDuringTheLookupEndsTheChainWith426)
+{
+    TFtpClient ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    ftp.SetHostName("no-such-host.invalid");
+    ftp.SetUserName("u");
+    ftp.SetPassWord("p");
+    ftp.ConnectAsync();
+    ASSERT_EQ(ftp.State(), fsLookingUp);
+    ftp.AbortAsync();
+    EXPECT_EQ(ftp.State(), fsReady);
+    ASSERT_TRUE(log.WaitDone());
+    ProcessEventsFor(100);
+    EXPECT_EQ(log.done, (std::vector<std::pair<int, int>>{{ftpConnectAsync, 426}}));
+    EXPECT_EQ(ftp.ErrorMessage(), "426 Operation aborted.");
+}
+
 // ---- Handlers that throw ----------------------------------------------------------------------
 
 TEST(FtpExceptions, HandlerExceptionDuringASynchronousWaitMakesItReturnFalse)
