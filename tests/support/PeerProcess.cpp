@@ -6,8 +6,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace testsupport {
 
@@ -56,6 +58,9 @@ bool PeerProcess::Start(const QString& program, const QStringList& args, const Q
     proc_ = std::make_unique<QProcess>();
     proc_->setProcessChannelMode(QProcess::MergedChannels);
     if (!workingDir.isEmpty()) proc_->setWorkingDirectory(workingDir);
+    // A peer must not outlive a test program that dies before it could stop it (a crash, a kill
+    // at the test time-out): the child gets SIGKILL when its parent goes.
+    proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     proc_->start(program, args);
     if (!proc_->waitForStarted(10000)) {
         error_ = proc_->errorString();

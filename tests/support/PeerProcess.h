@@ -17,7 +17,8 @@ std::uint16_t FreeTcpPort();
 // Polls until a connect to 127.0.0.1:port succeeds or timeoutMs passes.
 bool WaitForPort(std::uint16_t port, int timeoutMs);
 
-// A child process that is terminated (then killed after 3 s) when the object goes away.
+// A child process that is terminated (then killed after 3 s) when the object goes away, and
+// killed by the system if the test program itself dies first.
 class PeerProcess {
 public:
     PeerProcess() = default;

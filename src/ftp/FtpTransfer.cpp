@@ -1,0 +1,612 @@
+// The FTP engine's data connection: PORT and the listening data socket, REST, downloads (RETR,
+// LIST, NLST) into a local file, uploads (STOR, APPE) from one, progress, the end-of-transfer
+// rule (final reply and close of the data connection, in either order) and the statistics.
+#include "ftp/Ftpcli.h"
+
+#include "platform/Ticks.h"
+
+#include <QFileInfo>
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+std::string Dotted(in_addr a)
+{
+    char buf[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return buf;
+}
+
+QString LocalName(const std::string& name)
+{
+    return QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+bool HasHyphen(std::string_view rest)
+{
+    return !rest.empty() && rest.front() == '-';
+}
+
+std::string FirstLine(const char* text)
+{
+    std::string s(text);
+    const std::size_t eol = s.find_first_of("\r\n");
+    if (eol != std::string::npos) s.resize(eol);
+    return s;
+}
+
+}  // namespace
+
+// ---- Statistics and progress ----------------------------------------------------------------
+
+std::string TCustomFtpCli::TransferStatsText(std::int64_t Bytes, std::uint32_t ElapsedMs)
+{
+    std::string text = std::to_string(Bytes) + " bytes received/sent in " +
+                       std::to_string(ElapsedMs / 1000) + " seconds";
+    if (ElapsedMs != 0) {
+        const std::int64_t elapsed = ElapsedMs;
+        // The second form avoids overflow for large counts and loses precision.
+        const std::int64_t rate =
+            Bytes <= 32767 ? Bytes * 1000 / elapsed : (Bytes / elapsed) * 1000;
+        text += " (" + std::to_string(rate) + " Bytes/sec)";
+    }
+    return text;
+}
+
+void TCustomFtpCli::ShowTransferStats()
+{
+    FStopTime = platform::GetTickCount();
+    TriggerDisplay("! " + TransferStatsText(FByteCount, FStopTime - FStartTime));
+}
+
+bool TCustomFtpCli::Progress()
+{
+    bool abort = false;
+    Fire(OnProgress, this, FByteCount + FResumePos, abort);
+    if (!abort) return true;
+    TriggerDisplay("! Abort requested");
+    CutTransferShort("Abort requested");
+    if (FDataSocket->State() != wsClosed) FDataSocket->Close();
+    return false;
+}
+
+bool TCustomFtpCli::TriggerReadyToTransmit()
+{
+    bool cancel = false;
+    Fire(OnReadyToTransmit, this, cancel);
+    return cancel;
+}
+
+void TCustomFtpCli::CutTransferShort(const std::string& Notice)
+{
+    FTransferFailCode = 426;
+    if (FErrorMessage.empty()) FErrorMessage = "426 " + Notice;
+}
+
+std::uint16_t TCustomFtpCli::TransferResult() const
+{
+    return FDataError != 0 ? FDataError : FTransferFailCode;
+}
+
+// ---- The data socket ------------------------------------------------------------------------
+
+void TCustomFtpCli::CloseDataSocket()
+{
+    if (FHeldDataHandle != INVALID_SOCKET) {
+        ::close(FHeldDataHandle);
+        FHeldDataHandle = INVALID_SOCKET;
+    }
+    if (FDataSocket->State() != wsClosed) FDataSocket->Close();
+}
+
+bool TCustomFtpCli::ReleaseLocalStream()
+{
+    if (!FLocalStream) return true;
+    bool ok = true;
+    if (FLocalStream->openMode() & QIODevice::WriteOnly) ok = FLocalStream->flush();
+    FLocalStream->close();
+    FLocalStream.reset();
+    return ok;
+}
+
+void TCustomFtpCli::PortAsync()
+{
+    CheckReady();
+    if (!FSessionOpen) throw FtpException("FTP component not connected");
+    CloseDataSocket();
+    ++FTransferSerial;
+    FDataUse = TDataUse::None;
+    FTransferFailCode = 0;
+
+    TWSocket& d = *FDataSocket;
+    FDataBound = TDataUse::None;
+    d.SetProto("tcp");
+    d.SetAddr("0.0.0.0");
+    d.SetPort("0");
+    d.SetLingerOnOff(wsLingerOff);
+    d.SetLingerTimeout(0);
+    d.Listen();
+    FDataBound = TDataUse::Listening;
+
+    TSockAddrIn local{};
+    int len = sizeof local;
+    d.LocalSocketAddress(local, len);
+    const unsigned port = ntohs(local.sin_port);
+
+    char cmd[64];
+    if (FControlSocket->AddrRecord().sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+        std::snprintf(cmd, sizeof cmd, "PORT 127,0,0,1,%u,%u", port >> 8, port & 0xFF);
+    } else {
+        TSockAddrIn control{};
+        int clen = sizeof control;
+        FControlSocket->LocalSocketAddress(control, clen);
+        const auto* b = reinterpret_cast<const unsigned char*>(&control.sin_addr.s_addr);
+        std::snprintf(cmd, sizeof cmd, "PORT %u,%u,%u,%u,%u,%u", b[0], b[1], b[2], b[3], port >> 8,
+                      port & 0xFF);
+    }
+    try {
+        StartCommand(ftpPortAsync, stPort, cmd, {200, 227});
+    } catch (...) {
+        CloseDataSocket();
+        throw;
+    }
+}
+
+void TCustomFtpCli::RestAsync()
+{
+    CheckReady();
+    FLastStep = stRest;
+    const QFileInfo info(LocalName(FLocalFileName));
+    FResumePos = (!FLocalFileName.empty() && info.exists() && info.isFile()) ? info.size() : -1;
+    if (FResumePos <= 0) {
+        // Nothing to resume: no command, the step completes at once.
+        if (!FHighLevelFlag) FRequestType = ftpRestAsync;
+        FRequestDoneFlag = false;
+        FNextHandler = &TCustomFtpCli::HandleReply;
+        FDoneAction = nullptr;
+        FRequestResult = 0;
+        TriggerRequestDone(0);
+        return;
+    }
+    StartCommand(ftpRestAsync, stRest, "REST " + std::to_string(FResumePos), {});
+}
+
+// ---- Accepting the data connection ----------------------------------------------------------
+
+void TCustomFtpCli::BindDataSocketEvents()
+{
+    // Bound once; what each event does follows FDataBound, so no handler is ever replaced while
+    // it runs.
+    TWSocket& d = *FDataSocket;
+    d.OnSessionAvailable = [this](QObject*, std::uint16_t) {
+        Guarded([this] {
+            if (FDataBound == TDataUse::Listening) DataSessionAvailable();
+        });
+    };
+    d.OnSessionClosed = [this](QObject*, std::uint16_t e) {
+        Guarded([&] {
+            if (FDataBound == TDataUse::Download)
+                DownloadSessionClosed(e);
+            else if (FDataBound == TDataUse::Upload)
+                UploadSessionClosed(e);
+        });
+    };
+    d.OnDataAvailable = [this](QObject*, std::uint16_t) {
+        Guarded([this] {
+            if (FDataBound == TDataUse::Download) {
+                DownloadDataAvailable();
+                return;
+            }
+            // Uploads (and a connection between transfers) drop what the server sends.
+            char scratch[2048];
+            FDataSocket->Receive(scratch, sizeof scratch);
+        });
+    };
+    d.OnDataSent = [this](QObject*, std::uint16_t) {
+        Guarded([this] {
+            if (FDataBound == TDataUse::Upload) SendNextBlock();
+        });
+    };
+}
+
+void TCustomFtpCli::DataSessionAvailable()
+{
+    const TSocket h = AcceptDataConnection();
+    if (h == INVALID_SOCKET) return;
+    if (FDataUse == TDataUse::None || FRequestDoneFlag) {
+        // The server connected before the transfer started (right after PORT): keep the
+        // connection for the transfer to take over.
+        if (FHeldDataHandle != INVALID_SOCKET) ::close(FHeldDataHandle);
+        FHeldDataHandle = h;
+        return;
+    }
+    TakeOverDataConnection(h);
+}
+
+TSocket TCustomFtpCli::AcceptDataConnection()
+{
+    TWSocket& d = *FDataSocket;
+    TSocket h = INVALID_SOCKET;
+    try {
+        h = d.Accept();
+    } catch (const ESocketException& e) {
+        // The listening socket is given up; the server then reports that it could not open the
+        // data connection (425/426), which ends the transfer.
+        TriggerDisplay("! Data: " + FirstLine(e.what()));
+        if (d.State() != wsClosed) d.Close();
+        return INVALID_SOCKET;
+    }
+    if (h == INVALID_SOCKET) return INVALID_SOCKET;
+    // Only the server may connect: a connection from any other address is closed at once and the
+    // listening socket keeps waiting.
+    const in_addr from = d.AddrRecord().sin_addr;
+    TSockAddrIn server{};
+    int len = sizeof server;
+    const bool known = FControlSocket->GetPeerName(server, len) == 0;
+    if (!known || server.sin_addr.s_addr != from.s_addr) {
+        ::close(h);
+        TriggerDisplay("! Data connection from " + Dotted(from) + " refused");
+        return INVALID_SOCKET;
+    }
+    FDataBound = TDataUse::None;
+    d.Close();  // the listening socket
+    return h;
+}
+
+void TCustomFtpCli::TakeOverDataConnection(TSocket Handle)
+{
+    TWSocket& d = *FDataSocket;
+    FDataBound = TDataUse::None;
+    if (d.State() != wsClosed) d.Close();
+    FDataBound = FDataUse;
+    // Close resets the socket to linger on with 0 s, which would end the connection with a reset
+    // and could lose an upload's last bytes: the data connection closes in order.
+    d.SetLingerOnOff(wsLingerOff);
+    d.SetLingerTimeout(0);
+    try {
+        d.Dup(Handle);
+    } catch (const ESocketException& e) {
+        TriggerDisplay("! Data: " + FirstLine(e.what()));
+        int code = net::WSAGetLastError();
+        if (code == 0) code = WSAEINVAL;
+        if (FDataUse == TDataUse::Download)
+            DownloadSessionClosed(static_cast<std::uint16_t>(code));
+        else
+            UploadSessionClosed(static_cast<std::uint16_t>(code));
+        return;
+    }
+    FStartTime = platform::GetTickCount();
+    if (FDataUse == TDataUse::Upload) SendNextBlock();
+}
+
+void TCustomFtpCli::TakeOverHeldConnection()
+{
+    if (FHeldDataHandle == INVALID_SOCKET || FRequestDoneFlag) return;
+    const TSocket h = FHeldDataHandle;
+    FHeldDataHandle = INVALID_SOCKET;
+    TakeOverDataConnection(h);
+}
+
+// ---- Downloads ------------------------------------------------------------------------------
+
+void TCustomFtpCli::StartRetr()
+{
+    StartDownload(ftpGetAsync, "RETR");
+}
+
+void TCustomFtpCli::StartList()
+{
+    StartDownload(ftpDirAsync, "LIST");
+}
+
+void TCustomFtpCli::StartNlst()
+{
+    StartDownload(ftpLsAsync, "NLST");
+}
+
+void TCustomFtpCli::StartDownload(TFtpRequest Request, const char* Command)
+{
+    if (!FSessionOpen) throw FtpException(std::string(Command) + ": not connected");
+    if (FLocalFileName.empty()) throw FtpException("LocalFileName empty");
+    CheckReady();
+    std::string cmd = Command;
+    if (!FHostFileName.empty()) cmd += " " + FHostFileName;
+    CheckCommandLine(cmd);  // before the local file is touched
+
+    if (!FHighLevelFlag) FRequestType = Request;
+    FDataCommand = Command;
+    FFinalReplySeen = false;
+    FGetDataClosed = false;
+    FRequestDoneFlag = false;
+    FByteCount = 0;
+    FDataError = 0;
+    FTransferFailCode = 0;
+    FDoneAction = nullptr;
+    FDataUse = TDataUse::Download;
+
+    ReleaseLocalStream();
+    auto file = std::make_unique<QFile>(LocalName(FLocalFileName));
+    bool opened;
+    if (FResumePos > 0)
+        opened =
+            file->open(QIODevice::ReadWrite | QIODevice::ExistingOnly) && file->seek(FResumePos);
+    else
+        opened = file->open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!opened) {
+        FLastResponse = "Unable to open local file " + FLocalFileName;
+        FStatusCode = 550;
+        KeepErrorMessage();
+        CloseDataSocket();
+        FRequestResult = 550;
+        TriggerRequestDone(550);
+        return;
+    }
+    FLocalStream = std::move(file);
+
+    SetFtpState(fsWaitingReply);
+    FNextHandler = &TCustomFtpCli::DownloadFirstReply;
+    SendCommand(cmd);
+    TakeOverHeldConnection();
+}
+
+void TCustomFtpCli::DownloadDataAvailable()
+{
+    if (!Progress()) return;  // the data socket is being closed
+    TWSocket& d = *FDataSocket;
+    char buffer[2048];
+    const int n = d.Receive(buffer, sizeof buffer);
+    if (n == 0) return;
+    if (n < 0) {
+        if (d.State() == wsConnected && d.LastError() != WSAEWOULDBLOCK) {
+            TriggerDisplay("! Data: Receive error " + std::to_string(d.LastError()));
+            d.Shutdown(2);
+        }
+        return;
+    }
+    FByteCount += n;
+    if (FLocalStream && FLocalStream->write(buffer, n) != n) {
+        TriggerDisplay("! Error writing local file");
+        CutTransferShort("Error writing local file");
+        ReleaseLocalStream();
+        d.Shutdown(2);
+        return;
+    }
+    if (!FDisplayFlag) return;
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        if (i == n || buffer[i] == '\r' || buffer[i] == '\n') {
+            if (i > start)
+                TriggerDisplay("! Data: " +
+                               std::string(buffer + start, static_cast<std::size_t>(i - start)));
+            start = i + 1;
+        }
+    }
+}
+
+void TCustomFtpCli::DownloadFirstReply()
+{
+    ShowLastReply();
+    std::string_view rest;
+    FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
+    if (HasHyphen(rest)) return;
+    if (FStatusCode == 125 || FStatusCode == 150) {
+        FNextHandler = &TCustomFtpCli::DownloadSecondReply;
+        return;
+    }
+    KeepErrorMessage();
+    FNextHandler = nullptr;
+    CloseDataSocket();
+    ReleaseLocalStream();
+    FResumePos = 0;
+    FRequestResult = FStatusCode;
+    TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+}
+
+void TCustomFtpCli::DownloadSecondReply()
+{
+    ShowLastReply();
+    std::string_view rest;
+    FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
+    if (HasHyphen(rest)) return;
+    if (FStatusCode == 125 || FStatusCode == 226 || FStatusCode == 250) {
+        FFinalReplySeen = true;
+        DownloadEndTest();
+        return;
+    }
+    const int code = FStatusCode;
+    KeepErrorMessage();
+    ReleaseLocalStream();
+    CloseDataSocket();
+    TriggerDisplay("! RETR/LIST/NLST Failed");
+    FRequestResult = code;
+    TriggerRequestDone(static_cast<std::uint16_t>(code));
+}
+
+void TCustomFtpCli::DownloadSessionClosed(std::uint16_t Error)
+{
+    if (!ReleaseLocalStream()) {
+        TriggerDisplay("! Error writing local file");
+        CutTransferShort("Error writing local file");
+    }
+    FGetDataClosed = true;
+    FDataError = Error;
+    DownloadEndTest();
+}
+
+void TCustomFtpCli::DownloadEndTest()
+{
+    if (!FFinalReplySeen || !FGetDataClosed) return;
+    ShowTransferStats();
+    FResumePos = 0;
+    FRequestResult = TransferResult();
+    TriggerRequestDone(static_cast<std::uint16_t>(FRequestResult));
+}
+
+// ---- Uploads --------------------------------------------------------------------------------
+
+void TCustomFtpCli::StartStor()
+{
+    StartUpload(false);
+}
+
+void TCustomFtpCli::StartAppe()
+{
+    StartUpload(true);
+}
+
+void TCustomFtpCli::StartUpload(bool Append)
+{
+    if (!FSessionOpen) throw FtpException("STOR/APPE: not connected");
+    if (FLocalFileName.empty()) throw FtpException("LocalFileName empty");
+    CheckReady();
+    const std::string cmd = (Append ? "APPE " : "STOR ") + FHostFileName;
+    CheckCommandLine(cmd);
+
+    FAppendFlag = Append;
+    FRequestType = Append ? ftpAppendAsync : ftpPutAsync;
+    FFinalReplySeen = false;
+    FPutDataClosed = false;
+    FRequestDoneFlag = false;
+    FByteCount = 0;
+    FDataError = 0;
+    FTransferFailCode = 0;
+    FUploadEof = false;
+    FDoneAction = nullptr;
+
+    if (TriggerReadyToTransmit()) {
+        FErrorMessage = "426 Transmit cancelled by application";
+        FStatusCode = 426;
+        TriggerDisplay("! " + FErrorMessage);
+        FRequestResult = 426;
+        TriggerRequestDone(426);
+        return;
+    }
+    FDataUse = TDataUse::Upload;
+
+    ReleaseLocalStream();
+    auto file = std::make_unique<QFile>(LocalName(FLocalFileName));
+    bool opened = file->open(QIODevice::ReadOnly);
+    if (opened && FResumePos > 0) opened = file->seek(FResumePos);
+    if (!opened) {
+        FErrorMessage = "426 Unable to open local file " + FLocalFileName;
+        FStatusCode = 426;
+        TriggerDisplay("! " + FErrorMessage);
+        CloseDataSocket();
+        FRequestResult = 426;
+        TriggerRequestDone(426);
+        return;
+    }
+    FLocalStream = std::move(file);
+
+    SetFtpState(fsWaitingReply);
+    FNextHandler = &TCustomFtpCli::UploadFirstReply;
+    SendCommand(cmd);
+    // A connection that arrived early is used only now that STOR or APPE has gone out.
+    TakeOverHeldConnection();
+}
+
+void TCustomFtpCli::SendNextBlock()
+{
+    if (!FLocalStream || FUploadEof) return;
+    if (!Progress() || !FLocalStream) return;
+    TWSocket& d = *FDataSocket;
+    const qint64 n = FLocalStream->read(FSendBuffer.data(), kSendBufferSize);
+    if (n < 0) {
+        TriggerDisplay("! Error reading file");
+        CutTransferShort("Error reading file");
+        if (d.State() != wsClosed) d.Close();
+        return;
+    }
+    if (n >= 1) {
+        FByteCount += n;
+        if (d.State() != wsConnected) return;
+        try {
+            d.Send(FSendBuffer.data(), static_cast<int>(n));
+        } catch (const ESocketException& e) {
+            TriggerDisplay("! Data: " + FirstLine(e.what()));
+            CutTransferShort("Data connection failed");
+            if (d.State() != wsClosed) d.Close();
+        }
+        return;
+    }
+    // End of file: everything queued has been handed to the network (this runs from OnDataSent),
+    // so the shutdown sends it on and then the end of the stream.
+    FUploadEof = true;
+    d.Shutdown(2);
+    PostDelayedClose(0, FTransferSerial);
+}
+
+void TCustomFtpCli::DelayedClose(int Counter, std::uint64_t Transfer)
+{
+    // Only the upload that asked for it is closed, never a later transfer's data socket.
+    if (Transfer != FTransferSerial) return;
+    if (Counter <= 6) {
+        PostDelayedClose(Counter + 1, Transfer);
+        platform::SleepMs(20);
+        return;
+    }
+    if (FDataSocket->State() != wsClosed) FDataSocket->Close();
+}
+
+void TCustomFtpCli::UploadFirstReply()
+{
+    ShowLastReply();
+    std::string_view rest;
+    FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
+    if (HasHyphen(rest)) return;
+    if (FStatusCode == 125 || FStatusCode == 150) {
+        FNextHandler = &TCustomFtpCli::UploadSecondReply;
+        return;
+    }
+    KeepErrorMessage();
+    FNextHandler = nullptr;
+    CloseDataSocket();
+    ReleaseLocalStream();
+    FResumePos = 0;
+    FRequestResult = FStatusCode;
+    TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+}
+
+void TCustomFtpCli::UploadSecondReply()
+{
+    ShowLastReply();
+    std::string_view rest;
+    FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
+    if (HasHyphen(rest)) return;
+    if (FStatusCode == 226 || FStatusCode == 250) {
+        FFinalReplySeen = true;
+        UploadEndTest();
+        return;
+    }
+    const int code = FStatusCode;
+    KeepErrorMessage();
+    ReleaseLocalStream();
+    CloseDataSocket();
+    TriggerDisplay("! STOR Failed");
+    FRequestResult = code;
+    TriggerRequestDone(static_cast<std::uint16_t>(code));
+}
+
+void TCustomFtpCli::UploadSessionClosed(std::uint16_t Error)
+{
+    ReleaseLocalStream();
+    FPutDataClosed = true;
+    FDataError = Error;
+    // A connection the server closed before the end of the local file carried a short copy.
+    if (!FUploadEof && Error == 0 && FTransferFailCode == 0)
+        CutTransferShort("Data connection closed before the end of the file");
+    UploadEndTest();
+}
+
+void TCustomFtpCli::UploadEndTest()
+{
+    if (!FFinalReplySeen || !FPutDataClosed) return;
+    ShowTransferStats();
+    FResumePos = 0;
+    FRequestResult = TransferResult();
+    TriggerRequestDone(static_cast<std::uint16_t>(FRequestResult));
+}

@@ -1,0 +1,621 @@
+// TCustomFtpCli / TFtpClient: the non-visual FTP client engine (client side of RFC 959, active
+// mode only). GUI-free: Qt Core and the socket component (net) only, so it is tested and
+// benchmarked headless.
+//
+// Model
+//  - Two TWSocket components: the control connection (commands out, numbered replies in) and the
+//    data connection (a listening socket announced by PORT; the server connects to it).
+//  - Every operation ending in Async only STARTS a request and returns. Exactly one request runs
+//    at a time; its end is announced by OnRequestDone(Sender, RqType, Error), Error 0 for success,
+//    else the failing reply code or a Winsock error number. OnRequestDone is always fired from a
+//    notification the engine posts to itself, so it runs from the event loop after the code that
+//    completed the request has returned, never inside an operation; a request completes at most
+//    once.
+//  - Single-command requests (UserAsync, CwdAsync, ...) send one command and judge its reply
+//    against the accepted reply codes. Chained requests (ConnectAsync, GetAsync, ReceiveAsync,
+//    ...) run a fixed sequence of steps and fire one OnRequestDone at the end; a failing step
+//    drops the rest except a pending QUIT, and the chain reports the first failure.
+//  - TFtpClient adds the synchronous forms (Connect, Cwd, Pwd, CDup, TypeSet, Get, Put, Quit, Dir,
+//    Mkd, Dele, Rmd): each starts its request and keeps the event loop running until the engine
+//    is ready again or Timeout seconds pass without progress. They return true when the request
+//    ended with result 0. When one returns, OnRequestDone of its request has already run (it is
+//    delivered inside the wait), except after a time-out, whose completion arrives later from the
+//    event loop. They may be called from inside OnRequestDone; the waits then nest.
+//
+// Display stream: OnDisplay receives "> " + every command sent, "< " + every reply line and
+// "! " + engine notices (transfer statistics, "! Abort requested", "! Data: ..." lines, errors).
+// The PASS command is displayed as sent; the window masks it.
+//
+// Results readable after a request: ErrorMessage (first failing reply line of the request; a
+// chained request clears it at its start), StatusCode and LastResponse (the last reply line read;
+// after a chain ending in QUIT, the line before the QUIT), SizeResult (SIZE), DirResult (quoted
+// name of the last CWD, MKD, PWD or CDUP reply).
+//
+// Wiring the synchronous wait (TFtpClient)
+//  - SetWaitCtrl(TWaitControl*) with a TWait widget (target net_wait) placed in the window: the
+//    wait shows the control, runs its modal RunWait (which swallows mouse clicks and key presses
+//    with a beep, so the user cannot start a second operation while one runs) and hides it again.
+//    The engine does not own the control; when the control is destroyed the reference is
+//    cleared. The control's count shows the seconds of Timeout left; data flow resets it.
+//  - Without a control (and MultiThreaded false) the wait pumps the calling thread's event loop,
+//    sleeping in the dispatcher until the next event or a 100 ms wake-up; user input is then
+//    processed during the wait, so the window must tolerate clicks that arrive meanwhile (a
+//    second start simply fails with "FTP component not ready").
+//  - MultiThreaded true: the control socket's PumpMessages with a yield between rounds, for an
+//    engine that lives on a thread without a running event loop.
+//
+// Exceptions (what the windows must expect)
+//  - Caller errors raise FtpException at once, before anything is sent; the request does not start
+//    and no OnRequestDone follows: "FTP component not ready", "FTP component already connected",
+//    "FTP component not connected", "UserName emtpy", "Password emtpy", "HostDirName emtpy",
+//    "LocalFileName empty", "RETR: not connected" (LIST, NLST), "STOR/APPE: not connected",
+//    "Command refused: it contains a CR character" (LF, NUL) for a command text holding one of
+//    them (chains check all their texts before the first step), and a host name the socket
+//    refuses ("DNS lookup: invalid host name."). PortAsync called directly may also raise the
+//    socket's ESocketException when no listening socket can be made.
+//  - The synchronous operations never raise: every exception from their start or from anything
+//    run while they wait becomes the result false.
+//  - The engine never lets an exception of its own leave one of its event handlers: socket
+//    failures and steps of a chain that cannot start (for example after the server closed the
+//    control connection) end the request through OnRequestDone with an error code.
+//  - An exception thrown by one of the owner's handlers (OnDisplay, OnRequestDone, OnProgress, ...)
+//    never unwinds through the engine: the engine finishes its own work as if the handler had
+//    returned, then hands the exception on. While a synchronous operation of this engine waits,
+//    that operation receives it and returns false. Otherwise the engine rethrows it from a
+//    notification of its own, so it leaves the event loop through QCoreApplication::notify: the
+//    application object must catch it there (the frame shows its error box and goes on).
+//
+// Deliberate differences from the classic design of this component, all for soundness:
+//  - Byte counts, restart offsets and sizes are 64-bit (ByteCount, ResumePos, SizeResult, the
+//    OnProgress count).
+//  - A data connection that arrives between PORT and the transfer start (some servers connect as
+//    soon as they get PORT) is accepted and kept, and the transfer takes it over when it starts;
+//    an upload starts sending only after STOR or APPE has gone out.
+//  - The data connection is accepted only from the address of the server's end of the control
+//    connection; a connection from elsewhere is closed at once ("! Data connection from A
+//    refused") and the listening socket keeps waiting. The transfer then ends as usual when the
+//    server connects, or by the server's error reply (425/426), or by Timeout or AbortAsync.
+//  - The data connection ends with an orderly close (no reset), so an upload's last bytes arrive.
+//  - Download replies honour the hyphen of multi-line replies as every other reply does.
+//  - A transfer that the engine itself cut short (local write or read failure, abort through
+//    OnProgress) ends with 426 even when the server reports success; a request that the server or
+//    AbortAsync interrupts (control connection closed before the reply) ends with 426 instead of 0;
+//    a lookup or connect failure sets RequestResult (the synchronous Connect returns false) and
+//    ErrorMessage.
+//  - An upload whose data connection the server closes before the end of the local file ends
+//    with 426 ("426 Data connection closed before the end of the file").
+//  - A reply line that fills the 4096-byte buffer closes the session at once with 426 and
+//    "426 Reply line too long", instead of waiting for more data that can never fit.
+//  - A chain whose step cannot start once the event loop runs it (the session is gone) ends with
+//    an error through OnRequestDone instead of raising where nobody can catch it; a pending QUIT
+//    is skipped when the server has already closed the session.
+//  - OnRequestDone reports the request code of the request that completed.
+//  - The delayed close of an upload's data connection only ever closes the connection of that
+//    upload.
+//  - Starting a request while another runs raises without touching the running one (RestAsync
+//    and the transfer starts check readiness too; LastStep changes only once a step starts); the
+//    engine releases the local file whenever a request ends.
+//  - The synchronous waits sleep in the event dispatcher instead of spinning (except with
+//    MultiThreaded).
+#pragma once
+
+#include "net/WSocket.h"
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// The exception of the FTP engine; its text is a fixed English message.
+class FtpException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The kind of request reported by OnRequestDone (one byte). The engine never reports ftpNone,
+// ftpFileSizeAsyncUnused (19) or ftpRqAbort (20).
+enum TFtpRequest : std::uint8_t {
+    ftpNone = 0,
+    ftpOpenAsync = 1,
+    ftpUserAsync = 2,
+    ftpPassAsync = 3,
+    ftpCwdAsync = 4,
+    ftpConnectAsync = 5,
+    ftpReceiveAsync = 6,
+    ftpDirAsync = 7,
+    ftpLsAsync = 8,
+    ftpPortAsync = 9,
+    ftpGetAsync = 10,
+    ftpDirectoryAsync = 11,
+    ftpListAsync = 12,
+    ftpSystemAsync = 13,
+    ftpSystAsync = 14,
+    ftpQuitAsync = 15,
+    ftpSizeAsync = 16,
+    ftpPutAsync = 17,
+    ftpAppendAsync = 18,
+    ftpFileSizeAsyncUnused = 19,
+    ftpRqAbort = 20,
+    ftpMkdAsync = 21,
+    ftpRmdAsync = 22,
+    ftpRenameAsync = 23,
+    ftpDeleAsync = 24,
+    ftpRenAsync = 25,
+    ftpRenToAsync = 26,
+    ftpRenFromAsync = 27,
+    ftpDeleteAsync = 28,
+    ftpMkdirAsync = 29,
+    ftpRmdirAsync = 30,
+    ftpPwdAsync = 31,
+    ftpQuoteAsync = 32,
+    ftpCDupAsync = 33,
+    ftpDoQuoteAsync = 34,
+    ftpTransmitAsync = 35,
+    ftpTypeSetAsync = 36,
+    ftpRestAsync = 37,
+    ftpRestGetAsync = 38,
+    ftpRestartGetAsync = 39,
+};
+
+// The name of a request code as the windows print it: "none", "OpenAsync", ... "RestartGetAsync"
+// (code 19 is "FileSizeAsync", 20 "RqAbort"); "unknown" for any other value.
+const char* FtpRequestName(int Code);
+
+enum TFtpShareMode : std::uint8_t {
+    ftpShareCompat,
+    ftpShareExclusive,
+    ftpShareDenyWrite,
+    ftpShareDenyRead,
+    ftpShareDenyNone,
+};
+
+// The engine's own state (value 6 is not used). Ready means fsReady or fsInternalReady.
+enum TFtpState : std::uint8_t {
+    fsNotConnected = 0,   // the control connection has just closed (on the way to fsReady)
+    fsReady = 1,          // idle; a new request may start (initial state)
+    fsInternalReady = 2,  // between two steps of a chained request
+    fsLookingUp = 3,      // host-name lookup for the control connection
+    fsConnected = 4,      // the greeting has been accepted
+    fsAborting = 5,       // AbortAsync is tearing the session down
+    fsWaitingBanner = 7,  // connect started; waiting for the greeting
+    fsWaitingReply = 8,   // a command has been sent; replies go to the current reply handler
+};
+
+// Steps of chained requests; a step set is a 32-bit word in which step n is bit n.
+enum TFtpStep : std::uint8_t {
+    stNone = 0,
+    stOpen = 1,
+    stUser = 2,
+    stPass = 3,
+    stCwd = 4,
+    stSize = 5,
+    stMkd = 6,
+    stRmd = 7,
+    stRenFrom = 8,
+    stRenTo = 9,
+    stGet = 10,
+    stDir = 11,
+    stQuit = 12,
+    stSyst = 13,
+    stDele = 14,
+    stPwd = 15,
+    stQuote = 16,
+    stPut = 17,
+    stTypeSet = 18,
+    stRest = 19,
+    stCDup = 20,
+    stLs = 21,
+    stAppend = 22,
+    stPort = 23,
+};
+using TFtpStepSet = std::uint32_t;
+constexpr TFtpStepSet FtpStepBit(TFtpStep Step)
+{
+    return TFtpStepSet{1} << Step;
+}
+
+// Event types. Msg and Cmd are byte strings; a handler may change Cmd (the changed line is what
+// is displayed and sent) but a change to Msg has no effect on the engine.
+using TFtpDisplay = std::function<void(QObject* Sender, std::string& Msg)>;
+using TFtpProgress = std::function<void(QObject* Sender, std::int64_t Count, bool& Abort)>;
+using TFtpCommand = std::function<void(QObject* Sender, std::string& Cmd)>;
+using TFtpRequestDone =
+    std::function<void(QObject* Sender, TFtpRequest RqType, std::uint16_t Error)>;
+using TFtpReadyToTransmit = std::function<void(QObject* Sender, bool& bCancel)>;
+
+namespace ftp::detail {
+class TFtpNotifier;
+}
+
+class TCustomFtpCli : public QObject {
+    Q_OBJECT
+public:
+    // Creates the notification target and the two sockets (the control socket with its events
+    // bound, the data socket with none). TransferType "I", Port "ftp", State fsReady, sharing
+    // word 16 (exclusive).
+    explicit TCustomFtpCli(QObject* AOwner = nullptr);
+    ~TCustomFtpCli() override;
+    TCustomFtpCli(const TCustomFtpCli&) = delete;
+    TCustomFtpCli& operator=(const TCustomFtpCli&) = delete;
+
+    // ---- Text readers (shared by the reply judges) ------------------------------------------
+
+    // Skips spaces, tabs, CR and LF, an optional sign, then decimal digits (no overflow check:
+    // the value wraps modulo 2^64). No digits gives 0. Rest: the text after the digits.
+    static std::int64_t ReadInteger(std::string_view Text, std::string_view* Rest = nullptr);
+    // Skips blanks; a double-quoted value in which "" stands for one quote (the end of the text
+    // also ends it); empty when the next character is not a quote.
+    static std::string ReadQuotedString(std::string_view Text, std::string_view* Rest = nullptr);
+    // The statistics line without its "! ": "N bytes received/sent in S seconds" plus
+    // " (R Bytes/sec)" when ElapsedMs is not 0 (integer arithmetic on 64-bit values).
+    static std::string TransferStatsText(std::int64_t Bytes, std::uint32_t ElapsedMs);
+
+    // ---- Virtual operations, in slot order ----------------------------------------------------
+
+    // The one way a command leaves the engine: OnCommand may replace the line; then "> " + line
+    // is displayed and, when the control socket is connected, line + CR LF is sent. A line with
+    // CR, LF or NUL raises FtpException before anything is displayed or sent.
+    virtual void SendCommand(const std::string& Cmd);
+    // Hands one line to OnDisplay (as a copy).
+    virtual void TriggerDisplay(const std::string& Msg);
+    // Fires OnReadyToTransmit; true when the handler cancels the upload.
+    virtual bool TriggerReadyToTransmit();
+    // Fires OnProgress(ByteCount + ResumePos). When the handler sets Abort: "! Abort requested",
+    // the data connection is closed, false is returned.
+    virtual bool Progress();
+    // Makes the data socket listen on a free port and sends PORT (request 9). A server at
+    // 127.0.0.1 is told "PORT 127,0,0,1,p1,p2"; any other the local address of the control
+    // connection.
+    virtual void PortAsync();
+    // Displays "! " + TransferStatsText of the transfer that just ended.
+    virtual void ShowTransferStats();
+    // Opens the control connection (request 1): lookup, connect, greeting 220.
+    virtual void OpenAsync();
+    virtual void UserAsync();     // "USER " + UserName; 331, 230
+    virtual void PassAsync();     // "PASS " + PassWord; 230
+    virtual void ConnectAsync();  // Open, User, Pass (5)
+    virtual void QuitAsync();     // "QUIT"; 221; the control connection is closed then
+    // Tears everything down at once: lookup cancelled, both connections closed, local file
+    // released, State fsReady. The running request completes (a chain with 426 and ErrorMessage
+    // "426 Operation aborted.", a single command with 426). Never raises.
+    virtual void AbortAsync();
+    virtual void GetAsync();  // Port, Get (10)
+    // "RETR" [+ " " + HostFileName] into LocalFileName (request 10 outside a chain).
+    virtual void StartRetr();
+    virtual void ReceiveAsync();  // Open, User, Pass, Cwd, TypeSet, Port, Get, Quit (6)
+    virtual void PutAsync();      // Port, Put (17)
+    // "STOR " + HostFileName from LocalFileName (request 17, also inside a chain).
+    virtual void StartStor();
+    virtual void TransmitAsync();  // Open, User, Pass, Cwd, TypeSet, Port, Put, Quit (35 -> 17)
+    virtual void AppendAsync();    // Port, Append (18)
+    // "APPE " + HostFileName from LocalFileName (request 18, also inside a chain).
+    virtual void StartAppe();
+    virtual void TransmitAppendAsync();  // ... Port, Append, Quit (35 -> 18)
+    // "LIST" [+ " " + HostFileName] into LocalFileName (request 7 outside a chain).
+    virtual void StartList();
+    virtual void DirAsync();  // Port, Dir (7)
+    // "NLST" [+ " " + HostFileName] into LocalFileName (request 8 outside a chain).
+    virtual void StartNlst();
+    virtual void LsAsync();          // Port, Ls (8)
+    virtual void TypeSetAsync();     // "TYPE " + TransferType; 200 (36)
+    virtual void TypeBinaryAsync();  // Binary := true, then TypeSetAsync
+    virtual void TypeAsciiAsync();   // Binary := false, then TypeSetAsync
+    virtual void PwdAsync();         // "PWD"; 250, 257 (31)
+    virtual void CwdAsync();         // "CWD " + HostDirName; 250, 257 (4)
+    virtual void CDupAsync();        // "CDUP"; 250 (33)
+    virtual void DirectoryAsync();   // Open, User, Pass, Cwd, Port, Dir, Quit (11)
+    virtual void ListAsync();        // Open, User, Pass, Cwd, Port, Ls, Quit (12)
+    virtual void SystAsync();        // "SYST"; 215 (14)
+    virtual void SystemAsync();      // Open, User, Pass, Syst, Quit (13)
+    virtual void SizeAsync();        // "SIZE " + HostFileName; 213 (16); clears SizeResult first
+    virtual void FileSizeAsync();    // Open, User, Pass, Cwd, Size, Quit (16)
+    virtual void MkdAsync();         // "MKD " + HostFileName; 257 (21)
+    virtual void MkdirAsync();       // Open, User, Pass, Cwd, Mkd, Quit (29)
+    virtual void RmdAsync();         // "RMD " + HostFileName; 250, 257 (22)
+    virtual void RmdirAsync();       // Open, User, Pass, Cwd, Rmd, Quit (30)
+    virtual void DeleAsync();        // "DELE " + HostFileName; 250, 257 (24)
+    virtual void DeleteAsync();      // Open, User, Pass, Cwd, Dele, Quit (28)
+    virtual void RenFromAsync();     // "RNFR " + HostFileName; 350 (27)
+    virtual void RenToAsync();       // "RNTO " + LocalFileName; 250, 257 (26)
+    virtual void RenAsync();         // RenFrom, RenTo (25)
+    virtual void RenameAsync();      // Open, User, Pass, Cwd, RenFrom, RenTo, Quit (23)
+    virtual void QuoteAsync();       // LocalFileName as it stands; any code below 500 (32)
+    virtual void DoQuoteAsync();     // Open, User, Pass, Cwd, Quote, Quit (34)
+    // ResumePos := size of LocalFileName (-1 when there is none); "REST " + ResumePos, any code
+    // below 500 (37); completes at once with 0, sending nothing, when ResumePos <= 0.
+    virtual void RestAsync();
+    virtual void RestGetAsync();     // Port, Rest, Get (38)
+    virtual void RestartGetAsync();  // Open, User, Pass, Cwd, TypeSet, Port, Rest, Get, Quit (39)
+
+    // True while the control socket is anything but wsClosed.
+    bool Connected() const;
+
+    // ---- Published properties ----------------------------------------------------------------
+
+    const std::string& HostName() const { return FHostName; }
+    void SetHostName(const std::string& Value) { FHostName = Value; }
+    const std::string& Port() const { return FPort; }
+    void SetPort(const std::string& Value) { FPort = Value; }
+    const std::string& UserName() const { return FUserName; }
+    void SetUserName(const std::string& Value) { FUserName = Value; }
+    const std::string& PassWord() const { return FPassWord; }
+    void SetPassWord(const std::string& Value) { FPassWord = Value; }
+    const std::string& HostDirName() const { return FHostDirName; }
+    void SetHostDirName(const std::string& Value) { FHostDirName = Value; }
+    const std::string& HostFileName() const { return FHostFileName; }
+    void SetHostFileName(const std::string& Value) { FHostFileName = Value; }
+    // The local file of transfers; also the new name for RNTO and the raw line of QuoteAsync.
+    const std::string& LocalFileName() const { return FLocalFileName; }
+    void SetLocalFileName(const std::string& Value) { FLocalFileName = Value; }
+    // Show received data lines as "! Data: " lines.
+    bool DisplayFlag() const { return FDisplayFlag; }
+    void SetDisplayFlag(bool Value) { FDisplayFlag = Value; }
+    // Transfer type: true "I" (image), false "A" (ASCII); sent by TypeSetAsync.
+    bool Binary() const { return FTransferType == 'I'; }
+    void SetBinary(bool Value) { FTransferType = Value ? 'I' : 'A'; }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+    // Sharing mode for local files. Linux has no mandatory sharing modes: the word is recorded
+    // (compat 0, exclusive 16, deny-write 32, deny-read 48, deny-none 64) but not enforced.
+    TFtpShareMode ShareMode() const;
+    void SetShareMode(TFtpShareMode Value);
+
+    // ---- Results and state (read only) -------------------------------------------------------
+
+    TFtpState State() const { return FState; }
+    int StatusCode() const { return FStatusCode; }
+    const std::string& LastResponse() const { return FLastResponse; }
+    std::int64_t SizeResult() const { return FSizeResult; }
+    const std::string& DirResult() const { return FDirResult; }
+    TFtpRequest RequestType() const { return FRequestType; }
+    int RequestResult() const { return FRequestResult; }
+    std::int64_t ByteCount() const { return FByteCount; }
+    std::int64_t ResumePos() const { return FResumePos; }
+    char TransferType() const { return FTransferType; }
+    std::uint16_t ShareModeWord() const { return FShareModeWord; }
+    TFtpStep LastStep() const { return FLastStep; }
+    TFtpStepSet StepSet() const { return FStepSet; }
+    bool SessionOpen() const { return FSessionOpen; }
+    TWSocket* ControlSocket() const { return FControlSocket.get(); }
+    TWSocket* DataSocket() const { return FDataSocket.get(); }
+
+    // ---- Events ------------------------------------------------------------------------------
+
+    TFtpDisplay OnDisplay;
+    TFtpCommand OnCommand;
+    TNotifyEvent OnResponse;  // every complete reply line (LastResponse)
+    TFtpProgress OnProgress;
+    TSessionConnected OnSessionConnected;  // greeting accepted
+    TSessionClosed OnSessionClosed;        // control connection closed
+    TFtpRequestDone OnRequestDone;
+    TNotifyEvent OnStateChange;
+    TFtpReadyToTransmit OnReadyToTransmit;
+
+protected:
+    using TReplyHandler = void (TCustomFtpCli::*)();
+
+    // Raises "FTP component not ready" unless State is fsReady or fsInternalReady.
+    void CheckReady() const;
+    // Stores a new state and fires OnStateChange when it differs.
+    void SetFtpState(TFtpState NewState);
+    void ShowLastReply();
+    void KeepErrorMessage();
+    // Starts a single command: checks, LastStep, accepted codes (at most 15), reply handler
+    // HandleReply, State fsWaitingReply, SendCommand.
+    void StartCommand(TFtpRequest Request, TFtpStep Step, const std::string& Cmd,
+                      std::initializer_list<int> OkCodes, TReplyHandler Done = nullptr);
+    // Raises FtpException when a command line holds CR, LF or NUL.
+    static void CheckCommandLine(const std::string& Line);
+    void HandleReply();
+    void InterpretReply();
+    // Completes the current request (at most once): the next step of a chain, or State fsReady,
+    // data socket closed and OnRequestDone posted.
+    void TriggerRequestDone(std::uint16_t Error);
+
+    // Starts a chain of steps reported as Request (StartChain) and runs its next step.
+    void StartChain(TFtpRequest Request, TFtpStepSet Steps);
+    void NextStep();
+
+    // Fires one of the owner's handlers; an exception it throws is kept and handed on later
+    // (see the header comment) instead of unwinding through the engine.
+    template <class Handler, class... Args>
+    void Fire(const Handler& H, Args&&... A)
+    {
+        if (!H) return;
+        try {
+            H(std::forward<Args>(A)...);
+        } catch (...) {
+            KeepHandlerException(std::current_exception());
+        }
+    }
+    void KeepHandlerException(std::exception_ptr E);
+    // Delivers a request completion that is still waiting in the event queue.
+    void DeliverPostedCompletion();
+    // Runs the body of an event handler of the engine: nothing it throws leaves the engine.
+    template <class Body>
+    void Guarded(Body&& B)
+    {
+        try {
+            B();
+        } catch (...) {
+            KeepHandlerException(std::current_exception());
+        }
+    }
+    // Hook for TFtpClient: the running synchronous waits take handler exceptions and are told when
+    // the engine becomes ready.
+    virtual bool HandOverToWait(std::exception_ptr /*E*/) { return false; }
+    virtual void ReadyForWait() {}
+
+    // Fields, in the order of the classic component.
+    std::string FHostName;
+    std::string FPort = "ftp";
+    std::string FUserName;
+    std::string FPassWord;
+    std::string FLocalFileName;
+    std::string FHostFileName;
+    std::string FHostDirName;
+    char FTransferType = 'I';
+    std::uint16_t FShareModeWord = 16;
+    bool FAppendFlag = false;
+    bool FDisplayFlag = false;
+    std::unique_ptr<TWSocket> FControlSocket;
+    std::unique_ptr<TWSocket> FDataSocket;
+    std::uint32_t FStartTime = 0;
+    std::uint32_t FStopTime = 0;
+    TFtpState FState = fsReady;
+    std::int32_t FStatusCode = 0;
+    std::int32_t FRequestResult = 0;
+    TFtpStepSet FStepSet = 0;
+    TFtpStep FLastStep = stNone;
+    std::int32_t FHighLevelResult = 0;
+    bool FHighLevelFlag = false;
+    std::unique_ptr<QFile> FLocalStream;
+    TFtpRequest FRequestType = ftpNone;
+    bool FRequestDoneFlag = false;
+    static constexpr int kReceiveBufferSize = 4096;
+    std::array<char, kReceiveBufferSize + 1> FReceiveBuffer{};
+    int FReceiveLen = 0;
+    std::string FLastResponse;
+    std::string FLastResponseSave;
+    std::int32_t FStatusCodeSave = -1;
+    std::string FErrorMessage;
+    std::uint16_t FDataError = 0;
+    std::string FDataCommand;
+    bool FSessionOpen = false;
+    static constexpr int kSendBufferSize = 1024;
+    std::array<char, kSendBufferSize> FSendBuffer{};
+    std::int64_t FByteCount = 0;
+    std::int64_t FSizeResult = 0;
+    std::string FDirResult;
+    std::int64_t FResumePos = 0;
+    TReplyHandler FNextHandler = nullptr;
+    TReplyHandler FDoneAction = nullptr;
+    std::array<std::int32_t, 16> FOkResponses{};
+    TReplyHandler FNextRequest = nullptr;
+    bool FFinalReplySeen = false;
+    bool FGetDataClosed = false;
+    bool FPutDataClosed = false;
+
+private:
+    friend class ftp::detail::TFtpNotifier;
+    enum class TDataUse : std::uint8_t { None, Listening, Download, Upload };
+
+    // Control connection events.
+    void ControlDnsLookupDone(std::uint16_t Error);
+    void ControlSessionConnected(std::uint16_t Error);
+    void ControlDataAvailable(std::uint16_t Error);
+    void ControlSessionClosed(std::uint16_t Error);
+    void OpenFailed(std::uint16_t Error);
+    bool ProcessReplyLine(std::uint16_t Error);
+    void CloseControlBecause(const std::string& Why);
+    void CloseControlAction();
+
+    // Data connection.
+    void BindDataSocketEvents();
+    void DataSessionAvailable();
+    TSocket AcceptDataConnection();
+    void TakeOverDataConnection(TSocket Handle);
+    void StartDownload(TFtpRequest Request, const char* Command);
+    void StartUpload(bool Append);
+    void DownloadDataAvailable();
+    void DownloadFirstReply();
+    void DownloadSecondReply();
+    void DownloadSessionClosed(std::uint16_t Error);
+    void DownloadEndTest();
+    void UploadFirstReply();
+    void UploadSecondReply();
+    void UploadSessionClosed(std::uint16_t Error);
+    void UploadEndTest();
+    void SendNextBlock();
+    void DelayedClose(int Counter, std::uint64_t Transfer);
+    void CloseDataSocket();
+    bool ReleaseLocalStream();  // false when buffered data could not be written
+    void TakeOverHeldConnection();
+    void CutTransferShort(const std::string& Notice);
+    std::uint16_t TransferResult() const;
+
+    // Step starts of chains; a step that raises ends the chain.
+    void RunStep(TFtpStep Step);
+    void StartStep(TFtpStep Step);
+    void EndChainAfterFailedStart(const std::string& Why);
+    void CheckChainTexts(TFtpStepSet Steps) const;
+
+    // Notifications to self.
+    void PostRequestDone(std::uint16_t Error);
+    void PostDelayedClose(int Counter, std::uint64_t Transfer);
+    void DeliverRequestDone(TFtpRequest Request, std::uint16_t Error);
+
+    std::unique_ptr<ftp::detail::TFtpNotifier> FNotifier;
+    TSocket FHeldDataHandle = INVALID_SOCKET;  // a data connection accepted before its transfer
+    TDataUse FDataUse = TDataUse::None;        // direction of the transfer that has started
+    TDataUse FDataBound = TDataUse::None;      // what the data socket's events do
+    std::uint64_t FTransferSerial = 0;         // names the current data connection
+    std::uint16_t FTransferFailCode = 0;       // the engine cut the transfer short (426)
+    bool FUploadEof = false;
+    bool FAbortClosing = false;   // AbortAsync is closing the control connection
+    bool FChainStarting = false;  // StartChain runs the first step for its caller
+};
+
+// The component as the program places it: the published properties plus Timeout, MultiThreaded,
+// the wait control and the synchronous operations.
+class TFtpClient : public TCustomFtpCli {
+    Q_OBJECT
+public:
+    explicit TFtpClient(QObject* AOwner = nullptr);
+    ~TFtpClient() override;
+
+    // Limit of the synchronous waits in seconds (default 15); 0 or less: no limit. Every block of
+    // data moved resets the limit, so it bounds silence, not the length of a transfer.
+    int Timeout() const { return FTimeout; }
+    void SetTimeout(int Seconds) { FTimeout = Seconds; }
+    bool MultiThreaded() const { return FMultiThreaded; }
+    void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+    // The wait control shown during synchronous waits. It is kept as the control socket's
+    // WaitCtrl (not owned; cleared when the control is destroyed).
+    TWaitControl* WaitCtrl() const { return FControlSocket->WaitCtrl(); }
+    void SetWaitCtrl(TWaitControl* Ctrl) { FControlSocket->SetWaitCtrl(Ctrl); }
+
+    // Synchronous operations: start the request and wait for its end. True when the request ended
+    // with result 0; false on failure, time-out ("426 Timeout" in ErrorMessage, StatusCode 426,
+    // the session aborted) or any exception.
+    bool Connect();  // ConnectAsync
+    bool Cwd();      // CwdAsync
+    bool Pwd();      // PwdAsync
+    bool CDup();     // CDupAsync
+    bool TypeSet();  // TypeSetAsync
+    bool Get();      // GetAsync
+    bool Put();      // PutAsync
+    bool Quit();     // QuitAsync
+    bool Dir();      // DirAsync
+    bool Mkd();      // MkdAsync
+    bool Dele();     // DeleAsync
+    bool Rmd();      // RmdAsync
+
+    // Also refreshes the time-out of a synchronous wait.
+    bool Progress() override;
+
+protected:
+    bool HandOverToWait(std::exception_ptr E) override;
+    void ReadyForWait() override;
+
+private:
+    bool WaitUntilReady();
+    bool RunSync(void (TCustomFtpCli::*Operation)());
+    void PumpOnce();
+    bool TimedOut() const;
+
+    int FTimeout = 15;
+    std::uint32_t FTimeStop = 0;
+    bool FMultiThreaded = false;
+    std::unique_ptr<QTimer> FWakeTimer;  // wakes a plain wait to look at the clock
+    int FWaits = 0;                      // synchronous waits running (nested)
+    std::exception_ptr FWaitException;   // handed to the innermost wait
+    std::uint32_t FCaptionRefresh = 0;   // tick of the last count refresh on the wait control
+};

@@ -1,0 +1,82 @@
+#include "peers/FtpServerFixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace testsupport {
+
+PyFtpServer::PyFtpServer(QString user, QString password)
+    : user_(std::move(user)), password_(std::move(password))
+{
+}
+
+PyFtpServer::~PyFtpServer()
+{
+    Stop();
+}
+
+bool PyFtpServer::Available()
+{
+    const QString python = SystemPython();
+    if (python.isEmpty()) return false;
+    QProcess probe;
+    probe.start(python, {QStringLiteral("-c"), QStringLiteral("import pyftpdlib")});
+    if (!probe.waitForFinished(15000)) {
+        probe.kill();
+        probe.waitForFinished(3000);
+        return false;
+    }
+    return probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+bool PyFtpServer::Start(const QString& directory)
+{
+    Stop();
+    error_.clear();
+    const QString python = SystemPython();
+    if (python.isEmpty()) {
+        error_ = QStringLiteral("/usr/bin/python3 not found (install python3-pyftpdlib)");
+        return false;
+    }
+    if (directory.isEmpty()) {
+        ownDir_ = std::make_unique<QTemporaryDir>();
+        if (!ownDir_->isValid()) {
+            error_ = QStringLiteral("cannot create a temporary directory");
+            return false;
+        }
+        directory_ = QDir(ownDir_->path()).canonicalPath();
+    } else {
+        directory_ = QFileInfo(directory).canonicalFilePath();
+    }
+    // A port that was free a moment ago may be taken meanwhile: try a few.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = FreeTcpPort();
+        if (port_ == 0) continue;
+        const QStringList args = {QStringLiteral("-m"), QStringLiteral("pyftpdlib"),
+                                  QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
+                                  QStringLiteral("-p"), QString::number(port_),
+                                  QStringLiteral("-u"), user_,
+                                  QStringLiteral("-P"), password_,
+                                  QStringLiteral("-d"), directory_,
+                                  QStringLiteral("-w")};
+        if (!process_.Start(python, args)) {
+            error_ =
+                QStringLiteral("cannot start ") + python + QStringLiteral(": ") + process_.Error();
+            return false;
+        }
+        if (WaitForPort(port_, 15000) && process_.Running()) return true;
+        error_ = QStringLiteral("pyftpdlib did not listen on port ") + QString::number(port_) +
+                 QStringLiteral(": ") + process_.Output();
+        process_.Stop();
+    }
+    port_ = 0;
+    return false;
+}
+
+void PyFtpServer::Stop()
+{
+    process_.Stop();
+}
+
+}  // namespace testsupport

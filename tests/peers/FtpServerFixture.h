@@ -1,0 +1,56 @@
+// A real FTP server for tests and benchmarks: Debian's pyftpdlib, started as
+// /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p PORT -u USER -P PASS -d DIR -w
+// on a free loopback port, with one user and a writable directory. Start() returns once the
+// server accepts connections; Stop() (and the destructor) end it within a few seconds.
+#pragma once
+
+#include "support/PeerProcess.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <memory>
+
+namespace testsupport {
+
+class PyFtpServer {
+public:
+    PyFtpServer(QString user = QStringLiteral("user"), QString password = QStringLiteral("pass"));
+    ~PyFtpServer();
+    PyFtpServer(const PyFtpServer&) = delete;
+    PyFtpServer& operator=(const PyFtpServer&) = delete;
+
+    // Starts the server on a free port of 127.0.0.1, serving directory (a fresh temporary
+    // directory, removed with the fixture, when empty). Waits at most 15 s for the port. False,
+    // with Error() saying why, when python3, pyftpdlib or the port is not available.
+    bool Start(const QString& directory = QString());
+    // Terminates the server (killed after 3 s); harmless when it does not run.
+    void Stop();
+    bool Running() const { return process_.Running(); }
+
+    std::uint16_t Port() const { return port_; }
+    // The served directory (absolute, without a trailing slash).
+    const QString& Directory() const { return directory_; }
+    // Absolute path of a file inside the served directory.
+    QString PathOf(const QString& name) const { return directory_ + QLatin1Char('/') + name; }
+    const QString& User() const { return user_; }
+    const QString& Password() const { return password_; }
+    const QString& Error() const { return error_; }
+    // The server's log so far (its standard error and output).
+    QString Output() const { return process_.Output(); }
+
+    // True when Debian's python3 has pyftpdlib (tests skip otherwise, naming the package).
+    static bool Available();
+
+private:
+    QString user_;
+    QString password_;
+    QString directory_;
+    QString error_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<QTemporaryDir> ownDir_;
+    PeerProcess process_;
+};
+
+}  // namespace testsupport
