@@ -2,10 +2,12 @@
 
 #include "platform/Beep.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -92,8 +94,14 @@ void TCustomWait::RunWait()
     struct Restore {
         QCoreApplication* app;
         TCustomWait* self;
-        ~Restore() { app->removeEventFilter(self); }
-    } restore{app, this};
+        QPointer<QWidget> modal;
+        ~Restore()
+        {
+            app->removeEventFilter(self);
+            self->modalAtStart_ = modal;
+        }
+    } restore{app, this, modalAtStart_};
+    modalAtStart_ = QApplication::activeModalWidget();
     modalResult_ = 0;
     Start();
     while (Running()) {
@@ -119,6 +127,18 @@ bool TCustomWait::eventFilter(QObject* watched, QEvent* event)
         break;
     default:
         break;
+    }
+    if (swallow) {
+        // A modal window that came up after the wait began is the only window that can take
+        // input anyway; its input passes (to the window and to its widgets).
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != modalAtStart_) {
+            if (auto* w = qobject_cast<QWidget*>(watched);
+                w && (w == modal || modal->isAncestorOf(w)))
+                swallow = false;
+            if (auto* win = qobject_cast<QWindow*>(watched); win && win == modal->windowHandle())
+                swallow = false;
+        }
     }
     if (!swallow) return QWidget::eventFilter(watched, event);
     // Accepted, so that the event is not offered to the parents of its receiver.

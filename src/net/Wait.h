@@ -13,6 +13,7 @@
 #include <QBrush>
 #include <QFont>
 #include <QPen>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -34,7 +35,9 @@ public:
     // ModalResult 1; timer off; Caption := total; OnWaitStop.
     void Stop() override;
     // Installs the application-wide input filter, ModalResult 0, Start, then fires OnWaiting and
-    // processes pending events round after round while Running; removes the filter.
+    // processes pending events round after round while Running; removes the filter. A modal
+    // window that comes up during the wait (a message box shown by a handler the wait runs)
+    // gets its input: it blocks every other window itself and must be answerable.
     void RunWait() override;
     // Caption := total.
     void RestoreCaption() override;
@@ -79,6 +82,7 @@ private:
     QTimer timer_;
     int modalResult_ = 0;
     int total_ = 60;
+    QPointer<QWidget> modalAtStart_;  // the modal window that was up when the wait began
 };
 
 // The control as the program places it.

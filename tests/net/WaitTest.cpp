@@ -5,8 +5,10 @@
 #include "NetTestUtil.h"
 #include "platform/Beep.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -107,6 +109,42 @@ TEST(TWait, ClicksAndKeysDuringRunWaitAreSwallowedWithABeep)
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(platform::BeepCount() - beeps, 3u);
+}
+
+TEST(TWait, AMessageBoxOpenedDuringTheWaitCanBeAnswered)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* wait = new TWait(&window);
+    layout->addWidget(wait);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    const auto beeps = platform::BeepCount();
+    int answer = -1;
+    bool stillSwallowing = false;
+    // A handler run by the wait asks a question; the user clicks its button with the mouse.
+    QTimer::singleShot(30, [&] {
+        QMessageBox box(QMessageBox::Question, "Question", "Go on?",
+                        QMessageBox::Yes | QMessageBox::No, &window);
+        QTimer::singleShot(50, [&] {
+            if (QAbstractButton* yes = box.button(QMessageBox::Yes))
+                QTest::mouseClick(yes, Qt::LeftButton);
+        });
+        // Bounded: a box that cannot be answered is closed after a while.
+        QTimer::singleShot(3000, &box, [&] { box.reject(); });
+        answer = box.exec();
+        // Once it is gone, input to the window is swallowed again.
+        const auto before = platform::BeepCount();
+        QTest::mouseClick(&window, Qt::LeftButton);
+        stillSwallowing = platform::BeepCount() == before + 1;
+        wait->Stop();
+    });
+    wait->SetCaption("10");
+    wait->RunWait();
+    EXPECT_EQ(answer, QMessageBox::Yes);
+    EXPECT_TRUE(stillSwallowing);
+    EXPECT_EQ(platform::BeepCount() - beeps, 1u);
 }
 
 TEST(TWait, PaintShowsTheRemainingCountAsABar)
