@@ -4,6 +4,8 @@
 #include "app/myMDImain.h"
 #include "editor/editUnit1.h"
 #include "frame/MessageBoxes.h"
+#include "ftp/Unit1.h"
+#include "ftp/copyunit.h"
 #include "platform/Beep.h"
 #include "telnet/tndemo1.h"
 
@@ -18,12 +20,25 @@ TMyMDI* CreateStartupWindows()
     // Windows built by other libraries register here, before any child window exists, so every
     // child window's Internet entries are enabled from the start.
     frame->SetTnDemoFactory([] { return new TTnDemoForm; });
+    frame->SetFtpWindows({
+        .createLogin =
+            [] {
+                auto* login = new TForm1;
+                if (!Form1) Form1 = login;
+                return login;
+            },
+        .isConnected = [] { return Form1 && Form1->FtpClient1->Connected(); },
+        .loginWindow = []() -> QWidget* { return Form1; },
+        .transferWindow = []() -> QWidget* { return copyform; },
+    });
 
     auto* editor = new TmyForm1;
     myForm1 = editor;
     frame->AddChildWindow(editor);
 
-    // The FTP login window (Form1) and transfer window (copyform) are created here, hidden.
+    // The FTP login window and the transfer window, free-standing and hidden.
+    Form1 = new TForm1(frame);
+    copyform = new Tcopyform(frame);
 
     FrmAbout = new TFrmAbout(frame);
     return frame;

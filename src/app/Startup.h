@@ -7,9 +7,10 @@
 class TMyMDI;
 
 // Creates, in this order: the frame MyMDI (shown, the main window), the editor myForm1 (shown
-// as its child, "Untitled"), the FTP login window Form1 and transfer window copyform (hidden;
-// added by the FTP front end) and the about window FrmAbout (hidden). Sets the program-wide
-// references and returns the frame. The caller owns the frame (and through it every window).
+// as its child, "Untitled"), the FTP login window Form1 and transfer window copyform (hidden)
+// and the about window FrmAbout (hidden). Registers the FTP windows with the frame (the FTP entry
+// rule). Sets the program-wide references and returns the frame. The caller owns the frame (and
+// through it every window).
 TMyMDI* CreateStartupWindows();
 
 // The application object: an exception that no handler catches reaches the default error box

@@ -4,6 +4,8 @@
 #include "app/aboutUnit2.h"
 #include "app/myMDImain.h"
 #include "editor/editUnit1.h"
+#include "ftp/Unit1.h"
+#include "ftp/copyunit.h"
 
 #include "support/Modal.h"
 
@@ -93,8 +95,23 @@ TEST_F(Frame, StartsWithTheFrameTheEditorAndTheHiddenAboutWindow)
     EXPECT_EQ(frame_->FindWindowByName("MyMDI"), frame_.get());
     EXPECT_EQ(frame_->FindWindowByName("myForm1"), myForm1.data());
     EXPECT_EQ(frame_->FindWindowByName("frmabout"), nullptr) << "names compare case-sensitively";
-    EXPECT_EQ(frame_->FindWindowByName("Form1"), nullptr);
     EXPECT_EQ(frame::Frame(), static_cast<frame::TFrameCommands*>(frame_.get()));
+
+    // The FTP login and transfer windows: free-standing, owned by the frame, hidden, created
+    // after the editor and before the about window.
+    ASSERT_FALSE(Form1.isNull());
+    ASSERT_FALSE(copyform.isNull());
+    EXPECT_EQ(frame_->FindWindowByName("Form1"), Form1.data());
+    EXPECT_EQ(frame_->FindWindowByName("copyform"), copyform.data());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_FALSE(copyform->isVisible());
+    EXPECT_EQ(Form1->parentWidget(), frame_.get());
+    EXPECT_TRUE(Form1->isWindow());
+    EXPECT_TRUE(copyform->isWindow());
+    const QObjectList owned = frame_->children();
+    EXPECT_LT(owned.indexOf(Form1.data()), owned.indexOf(copyform.data()));
+    EXPECT_LT(owned.indexOf(copyform.data()), owned.indexOf(FrmAbout.data()));
+    EXPECT_TRUE(frame_->StartFTP1->isEnabled());
 }
 
 TEST_F(Frame, EditorMenusReplaceFileAndInternet)
@@ -102,8 +119,8 @@ TEST_F(Frame, EditorMenusReplaceFileAndInternet)
     EXPECT_EQ(MenuBarTexts(),
               (QStringList{"&File", "View", "Format", "Internet", "Window", "About"}));
     // Menus of windows that later libraries build are there but disabled until registered; the
-    // plain telnet window is registered at start-up.
-    EXPECT_FALSE(frame_->StartFTP1->isEnabled());
+    // FTP windows and the plain telnet window are registered at start-up.
+    EXPECT_TRUE(frame_->StartFTP1->isEnabled());
     EXPECT_FALSE(frame_->Telnet1->isEnabled());
     EXPECT_TRUE(frame_->TelnetNoTermEmulation1->isEnabled());
     EXPECT_FALSE(myForm1->Telnet1->isEnabled());
@@ -241,11 +258,11 @@ TEST_F(Frame, RegisteredWindowsEnableTheirEntries)
         return w;
     });
     EXPECT_TRUE(frame_->Telnet1->isEnabled());
-    EXPECT_FALSE(frame_->StartFTP1->isEnabled());
+    EXPECT_TRUE(frame_->StartFTP1->isEnabled());
     // The editors' entries follow when their menu opens.
     emit myForm1->Internet1->aboutToShow();
     EXPECT_TRUE(myForm1->Telnet1->isEnabled());
-    EXPECT_FALSE(myForm1->StartFTP1->isEnabled());
+    EXPECT_TRUE(myForm1->StartFTP1->isEnabled());
     myForm1->Telnet1->trigger();
     frame_->Telnet1->trigger();
     EXPECT_EQ(created, 2);
@@ -255,6 +272,8 @@ TEST_F(Frame, RegisteredWindowsEnableTheirEntries)
 
 TEST_F(Frame, FtpEntryRule)
 {
+    // The rule with stand-in windows: the login window of start-up is gone first.
+    delete Form1.data();
     bool connected = false;
     QWidget* login = nullptr;
     auto transfer = std::make_unique<QWidget>();

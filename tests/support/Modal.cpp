@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLineEdit>
 
 namespace testsupport {
@@ -57,6 +58,7 @@ void ModalAnswerer::Poll()
     seen.className = QString::fromLatin1(modal->metaObject()->className());
     seen.title = modal->windowTitle();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) seen.text = box->text();
+    if (auto* input = qobject_cast<QInputDialog*>(modal)) seen.text = input->labelText();
     if (auto* dlg = qobject_cast<QFileDialog*>(modal)) {
         seen.nameFilter = dlg->selectedNameFilter();
         seen.nameFilters = dlg->nameFilters();
@@ -134,6 +136,22 @@ ModalAnswerer::Handler Accept()
             d->accept();
         else
             modal->close();
+    };
+}
+
+ModalAnswerer::Handler TypeText(const QString& text)
+{
+    return [text](QWidget* modal, ModalSeen&) {
+        auto* input = qobject_cast<QInputDialog*>(modal);
+        if (!input) {
+            if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
+            return;
+        }
+        if (auto* edit = input->findChild<QLineEdit*>())
+            edit->setText(text);
+        else
+            input->setTextValue(text);
+        input->accept();
     };
 }
 

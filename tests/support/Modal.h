@@ -24,7 +24,7 @@ namespace testsupport {
 struct ModalSeen {
     QString className;
     QString title;
-    QString text;        // message box text
+    QString text;        // message box text; input box prompt
     QString nameFilter;  // file dialog: the selected name filter
     QStringList nameFilters;
     QString proposedName;  // file dialog: the file name it proposed
@@ -69,6 +69,8 @@ ModalAnswerer::Handler ChooseFile(const QString& path);
 ModalAnswerer::Handler Cancel();
 // Accepts any dialog as it stands (a print or font dialog).
 ModalAnswerer::Handler Accept();
+// Types text into an input box (QInputDialog) and accepts it.
+ModalAnswerer::Handler TypeText(const QString& text);
 
 }  // namespace testsupport
 

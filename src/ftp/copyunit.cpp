@@ -1,0 +1,422 @@
+#include "ftp/copyunit.h"
+
+#include "ftp/FtpListing.h"
+#include "ftp/FtpLocalFiles.h"
+#include "ftp/Unit1.h"
+#include "platform/TempDir.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kRawNameRole = Qt::UserRole + 1;
+constexpr int kUpOneDirRole = Qt::UserRole + 2;
+constexpr int kMiddleWidth = 128;
+const QString kUpOneDir = QStringLiteral("<up one dir>");
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QLabel* Label(QWidget* parent, const QString& text)
+{
+    auto* label = new QLabel(text, parent);
+    return label;
+}
+
+QByteArray Bytes(const std::string& s)
+{
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+}  // namespace
+
+Tcopyform::Tcopyform(QWidget* owner) : QWidget(owner, Qt::Window)
+{
+    setObjectName(QStringLiteral("copyform"));
+    setWindowTitle(QStringLiteral("Transfer Files"));
+    setFont(QFont(QStringLiteral("Times New Roman"), 10));
+    resize(600, 505);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r(QPoint(0, 0), size());
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+    BuildControls();
+    FormCreate();
+}
+
+void Tcopyform::BuildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    auto* sides = new QHBoxLayout;
+    sides->setSpacing(4);
+    layout->addLayout(sides, 4);
+
+    // Local side.
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    auto* local = new QVBoxLayout(Panel2);
+    local->setContentsMargins(0, 0, 0, 0);
+    local->addWidget(Label(Panel2, QStringLiteral("Local Computer")));
+    DriveComboBox1 = new TDriveComboBox(Panel2);
+    DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
+    DirectoryListBox1 = new TDirectoryListBox(Panel2);
+    DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
+    FileListBox1 = new TFileListBox(Panel2);
+    FileListBox1->setObjectName(QStringLiteral("FileListBox1"));
+    SelectAllBut = Button(Panel2, "SelectAllBut", QStringLiteral("Select All Files"));
+    local->addWidget(DriveComboBox1);
+    local->addWidget(DirectoryListBox1, 1);
+    local->addWidget(FileListBox1, 1);
+    local->addWidget(SelectAllBut);
+    sides->addWidget(Panel2);
+
+    // Middle column.
+    Panel5 = new QWidget(this);
+    Panel5->setObjectName(QStringLiteral("Panel5"));
+    Panel5->setFixedWidth(kMiddleWidth);
+    auto* middle = new QVBoxLayout(Panel5);
+    middle->setContentsMargins(0, 0, 0, 0);
+    UploadBut = Button(Panel5, "UploadBut", QStringLiteral("&Upload ==>"));
+    DownloadBut = Button(Panel5, "DownloadBut", QStringLiteral("<== &Download"));
+    CancelBut = Button(Panel5, "CancelBut", QStringLiteral("&Close"));
+    RadioGroup1 = new QGroupBox(Panel5);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    auto* radios = new QVBoxLayout(RadioGroup1);
+    BinaryItem = new QRadioButton(QStringLiteral("Binary"), RadioGroup1);
+    BinaryItem->setObjectName(QStringLiteral("BinaryItem"));
+    TextItem = new QRadioButton(QStringLiteral("Text"), RadioGroup1);
+    TextItem->setObjectName(QStringLiteral("TextItem"));
+    radios->addWidget(BinaryItem);
+    radios->addWidget(TextItem);
+    ChgDirBut = Button(Panel5, "ChgDirBut", QStringLiteral("ChgDir ==>"));
+    RmDirBut = Button(Panel5, "RmDirBut", QStringLiteral("RmDir ==>"));
+    MkDirBut = Button(Panel5, "MkDirBut", QStringLiteral("MkDir ==>"));
+    DelRemFileBut = Button(Panel5, "DelRemFileBut", QStringLiteral("Delete ==>"));
+    DelLocFileBut = Button(Panel5, "DelLocFileBut", QStringLiteral("<== Delete"));
+    AdvMenuCB = new QCheckBox(QStringLiteral("Advanced Menu"), Panel5);
+    AdvMenuCB->setObjectName(QStringLiteral("AdvMenuCB"));
+    ViewBut = Button(Panel5, "ViewBut", QStringLiteral("View ==>"));
+    Label4 = new QLabel(Panel5);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setAlignment(Qt::AlignCenter);
+    for (QWidget* w : {static_cast<QWidget*>(UploadBut), static_cast<QWidget*>(DownloadBut),
+                       static_cast<QWidget*>(CancelBut), static_cast<QWidget*>(RadioGroup1),
+                       static_cast<QWidget*>(ChgDirBut), static_cast<QWidget*>(RmDirBut),
+                       static_cast<QWidget*>(MkDirBut), static_cast<QWidget*>(DelRemFileBut),
+                       static_cast<QWidget*>(DelLocFileBut), static_cast<QWidget*>(AdvMenuCB),
+                       static_cast<QWidget*>(ViewBut)})
+        middle->addWidget(w);
+    middle->addStretch(1);
+    middle->addWidget(Label4);
+    sides->addWidget(Panel5);
+
+    // Remote side.
+    Panel6 = new QWidget(this);
+    Panel6->setObjectName(QStringLiteral("Panel6"));
+    auto* remote = new QVBoxLayout(Panel6);
+    remote->setContentsMargins(0, 0, 0, 0);
+    remote->addWidget(Label(Panel6, QStringLiteral("Remote Computer")));
+    RemoteDirEdit = new QLineEdit(Panel6);
+    RemoteDirEdit->setObjectName(QStringLiteral("RemoteDirEdit"));
+    auto* dirRow = new QHBoxLayout;
+    auto* dirLabel = Label(Panel6, QStringLiteral("Current Directory"));
+    dirLabel->setBuddy(RemoteDirEdit);
+    dirRow->addWidget(dirLabel);
+    dirRow->addWidget(RemoteDirEdit, 1);
+    remote->addLayout(dirRow);
+    RemoteDirList = new QListWidget(Panel6);
+    RemoteDirList->setObjectName(QStringLiteral("RemoteDirList"));
+    RemoteDirList->setUniformItemSizes(true);
+    RemoteDirList->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid1 = new TRemoteGrid(Panel6);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    remote->addWidget(RemoteDirList, 1);
+    remote->addWidget(StringGrid1, 2);
+    sides->addWidget(Panel6, 1);
+
+    // Transfer log.
+    Panel12 = new QWidget(this);
+    Panel12->setObjectName(QStringLiteral("Panel12"));
+    auto* bottom = new QVBoxLayout(Panel12);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    Memo1 = new QPlainTextEdit(Panel12);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bottom->addWidget(Memo1);
+    layout->addWidget(Panel12, 1);
+
+    connect(DriveComboBox1, &TDriveComboBox::PlaceChosen, DirectoryListBox1,
+            &TDirectoryListBox::SetDirectory);
+    connect(DirectoryListBox1, &TDirectoryListBox::DirectoryChanged, this,
+            [this](const QString& dir) {
+                FileListBox1->SetDirectory(dir);
+                DriveComboBox1->ShowPlaceOf(dir);
+            });
+    connect(SelectAllBut, &QPushButton::clicked, this, &Tcopyform::SelectAllButClick);
+    connect(UploadBut, &QPushButton::clicked, this, &Tcopyform::UploadButClick);
+    connect(DownloadBut, &QPushButton::clicked, this, &Tcopyform::DownloadButClick);
+    connect(CancelBut, &QPushButton::clicked, this, &Tcopyform::CancelButClick);
+    connect(ChgDirBut, &QPushButton::clicked, this, &Tcopyform::ChgDirButClick);
+    // The click's handler refills the list it comes from: it runs once the click is over.
+    connect(RemoteDirList, &QListWidget::itemClicked, this, &Tcopyform::RemoteDirListClick,
+            Qt::QueuedConnection);
+    connect(RmDirBut, &QPushButton::clicked, this, &Tcopyform::RmDirButClick);
+    connect(MkDirBut, &QPushButton::clicked, this, &Tcopyform::MkDirButClick);
+    connect(DelRemFileBut, &QPushButton::clicked, this, &Tcopyform::DelRemFileButClick);
+    connect(DelLocFileBut, &QPushButton::clicked, this, &Tcopyform::DelLocFileButClick);
+    connect(AdvMenuCB, &QCheckBox::clicked, this, &Tcopyform::AdvMenuCBClick);
+    connect(ViewBut, &QPushButton::clicked, this, &Tcopyform::ViewButClick);
+}
+
+void Tcopyform::FormCreate()
+{
+    SetRadioGroup1Index(0);
+    AdvMenuCB->setChecked(false);
+    AdvMenuCBClick();
+    TempDir = platform::PrivateTempDir();
+    StringGrid1->SetEmptyRow();
+    DirectoryListBox1->SetDirectory(QDir::currentPath());
+    FileListBox1->SetDirectory(DirectoryListBox1->Directory());
+    DriveComboBox1->ShowPlaceOf(DirectoryListBox1->Directory());
+}
+
+void Tcopyform::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void Tcopyform::FormResize()
+{
+    if (isMinimized()) return;
+    // Keeps the middle column in the middle of the window.
+    Panel2->setFixedWidth(std::max(0, width() / 2 - kMiddleWidth / 2 - 4));
+}
+
+int Tcopyform::RadioGroup1Index() const
+{
+    if (BinaryItem->isChecked()) return 0;
+    if (TextItem->isChecked()) return 1;
+    return -1;
+}
+
+void Tcopyform::SetRadioGroup1Index(int index)
+{
+    (index == 0 ? BinaryItem : TextItem)->setChecked(true);
+}
+
+std::string Tcopyform::RemoteDirBytes() const
+{
+    // Text typed over the server's name is sent as typed.
+    if (RemoteDirEdit->text() == ftp::RemoteText(remoteDirBytes_)) return remoteDirBytes_;
+    return ftp::RemoteBytes(RemoteDirEdit->text());
+}
+
+void Tcopyform::SetRemoteDir(const std::string& bytes)
+{
+    remoteDirBytes_ = bytes;
+    RemoteDirEdit->setText(ftp::RemoteText(bytes));
+}
+
+std::string Tcopyform::RemoteNameOf(const QListWidgetItem* item)
+{
+    if (!item) return std::string();
+    return item->data(kRawNameRole).toByteArray().toStdString();
+}
+
+bool Tcopyform::IsUpOneDir(const QListWidgetItem* item)
+{
+    return item && item->data(kUpOneDirRole).toBool();
+}
+
+// ---- Listing ------------------------------------------------------------------------------------
+
+void Tcopyform::ParseDir()
+{
+    RemoteDirList->clear();
+    if (RemoteDirEdit->text() != QLatin1String("/")) {
+        auto* up = new QListWidgetItem(kUpOneDir, RemoteDirList);
+        up->setData(kUpOneDirRole, true);
+    }
+    StringGrid1->Clear();
+    const QString path = TempDir + QStringLiteral("ftpdir.txt");
+    if (TempDir.isEmpty() || !QFileInfo::exists(path)) return;
+
+    ftp::TListing listing;
+    ftp::ReadListingFile(path, listing);
+    QFile::remove(path);
+
+    RemoteDirList->setUpdatesEnabled(false);
+    for (const std::string& name : listing.Directories) {
+        auto* item = new QListWidgetItem(ftp::RemoteText(name), RemoteDirList);
+        item->setData(kRawNameRole, Bytes(name));
+    }
+    RemoteDirList->setUpdatesEnabled(true);
+    if (listing.Files.empty())
+        StringGrid1->SetEmptyRow();
+    else
+        StringGrid1->SetFiles(std::move(listing.Files));
+}
+
+// ---- Buttons ------------------------------------------------------------------------------------
+
+void Tcopyform::SelectAllButClick()
+{
+    FileListBox1->selectAll();
+}
+
+void Tcopyform::TakeLocalFiles()
+{
+    Form1->FileQueue.clear();
+    for (int i = 0; i < FileListBox1->count(); ++i) {
+        QListWidgetItem* item = FileListBox1->item(i);
+        if (!item->isSelected()) continue;
+        Form1->FileQueue.push_back(ftpui::LocalBytes(FileListBox1->PathOf(item)));
+        item->setSelected(false);
+    }
+}
+
+void Tcopyform::UploadButClick()
+{
+    if (!Form1) return;
+    TakeLocalFiles();
+    Form1->UploadAll();
+}
+
+bool Tcopyform::TakeRemoteNames(const QString& title, bool topOnly)
+{
+    Form1->FileQueue.clear();
+    if (Form1->AutoDirCB->isChecked()) {
+        for (const int row : StringGrid1->SelectedRows()) {
+            Form1->FileQueue.push_back(StringGrid1->RawName(row));
+            if (topOnly) break;
+        }
+        return true;
+    }
+    const QString answer = ftpui::InputBox(this, title, QStringLiteral("Enter File Name"));
+    if (answer.isEmpty()) return false;
+    Form1->FileQueue.push_back(ftp::RemoteBytes(answer));
+    return true;
+}
+
+void Tcopyform::DownloadButClick()
+{
+    if (!Form1 || !TakeRemoteNames(QStringLiteral("Download a File"), false)) return;
+    if (!Form1->FileQueue.empty()) Form1->DownloadAll();
+}
+
+void Tcopyform::DelRemFileButClick()
+{
+    if (!Form1 || !TakeRemoteNames(QStringLiteral("Delete a File"), false)) return;
+    if (Form1->FileQueue.empty()) return;
+    Form1->QueueCount = std::int32_t(Form1->FileQueue.size());
+    Form1->RemoteDelete();
+}
+
+void Tcopyform::ViewButClick()
+{
+    if (!Form1 || !TakeRemoteNames(QStringLiteral("View a File"), true)) return;
+    if (Form1->FileQueue.empty()) return;
+    Form1->ViewPending = true;
+    Form1->View();
+}
+
+void Tcopyform::DelLocFileButClick()
+{
+    if (!Form1) return;
+    TakeLocalFiles();
+    if (Form1->FileQueue.empty()) return;
+    Form1->QueueCount = std::int32_t(Form1->FileQueue.size());
+    Form1->LocalDelete();
+}
+
+void Tcopyform::CancelButClick()
+{
+    if (Form1) {
+        Form1->FtpClient1->Quit();
+        Form1->close();
+    }
+    close();
+}
+
+void Tcopyform::ChgDirButClick()
+{
+    if (!Form1) return;
+    TFtpClient& ftp = *Form1->FtpClient1;
+    // The list selects one entry at most.
+    const QList<QListWidgetItem*> selected = RemoteDirList->selectedItems();
+    QListWidgetItem* item = selected.isEmpty() ? nullptr : selected.constFirst();
+    if (IsUpOneDir(item)) {
+        ftp.CDup();
+        Form1->Log(QStringLiteral("cdup"));
+    } else if (item) {
+        const std::string name = RemoteNameOf(item);
+        ftp.SetHostDirName(name);
+        Form1->Log(QStringLiteral("chdir ") + ftp::RemoteText(name));
+        ftp.Cwd();
+    } else {
+        ftp.SetHostDirName(RemoteDirBytes());
+        Form1->Log(QStringLiteral("chdir ") + RemoteDirEdit->text());
+        ftp.Cwd();
+    }
+}
+
+void Tcopyform::RemoteDirListClick()
+{
+    ChgDirButClick();
+}
+
+void Tcopyform::MkDirButClick()
+{
+    if (!Form1) return;
+    const QString answer = ftpui::InputBox(this, QStringLiteral("Create Directory"),
+                                           QStringLiteral("Enter Directory Name"))
+                               .left(255);
+    if (answer.isEmpty()) return;
+    Form1->FtpClient1->SetHostFileName(ftp::RemoteBytes(answer));
+    Form1->Log(QStringLiteral("mkdir ") + answer);
+    Form1->FtpClient1->Mkd();
+}
+
+void Tcopyform::RmDirButClick()
+{
+    if (!Form1) return;
+    const QString answer = ftpui::InputBox(this, QStringLiteral("Remove Directory"),
+                                           QStringLiteral("Enter Directory Name"))
+                               .left(255);
+    if (answer.isEmpty()) return;
+    Form1->FtpClient1->SetHostFileName(ftp::RemoteBytes(answer));
+    Form1->Log(QStringLiteral("rmdir ") + answer);
+    Form1->FtpClient1->Rmd();
+}
+
+void Tcopyform::AdvMenuCBClick()
+{
+    const bool on = AdvMenuCB->isChecked();
+    for (QWidget* w : {static_cast<QWidget*>(RmDirBut), static_cast<QWidget*>(MkDirBut),
+                       static_cast<QWidget*>(ViewBut), static_cast<QWidget*>(DelRemFileBut),
+                       static_cast<QWidget*>(DelLocFileBut)})
+        w->setVisible(on);
+}

@@ -1,0 +1,114 @@
+// The FTP transfer window (copyform, caption "Transfer Files", after a connect "Transfer Files
+// to/from:  " + host): the local computer on the left, the command buttons in the middle, the
+// remote computer on the right and the transfer log at the bottom. It turns the user's selections
+// into the login window's file queue (Form1->FileQueue) and lets the login window drive the FTP
+// engine; it reads the listing file that the engine has written into the remote directory list
+// and the remote file grid (ParseDir).
+//
+// The local side is a place box, a directory list and a file list (FileControls.h): the directory
+// list's directory is the local directory of all transfers. Remote names are kept as the server's
+// bytes behind the shown texts and sent back unchanged.
+#pragma once
+
+#include "ftp/FileControls.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <string>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+class Tcopyform : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tcopyform(QWidget* owner = nullptr);
+
+    // ---- Controls ----
+    QWidget* Panel2 = nullptr;
+    TDriveComboBox* DriveComboBox1 = nullptr;
+    TDirectoryListBox* DirectoryListBox1 = nullptr;
+    TFileListBox* FileListBox1 = nullptr;
+    QPushButton* SelectAllBut = nullptr;
+    QWidget* Panel5 = nullptr;
+    QPushButton* UploadBut = nullptr;
+    QPushButton* DownloadBut = nullptr;
+    QPushButton* CancelBut = nullptr;
+    QGroupBox* RadioGroup1 = nullptr;
+    QRadioButton* BinaryItem = nullptr;  // item 0, "Binary"
+    QRadioButton* TextItem = nullptr;    // item 1, "Text"
+    QPushButton* ChgDirBut = nullptr;
+    QPushButton* RmDirBut = nullptr;
+    QPushButton* MkDirBut = nullptr;
+    QPushButton* DelRemFileBut = nullptr;
+    QPushButton* DelLocFileBut = nullptr;
+    QCheckBox* AdvMenuCB = nullptr;
+    QPushButton* ViewBut = nullptr;
+    QLabel* Label4 = nullptr;
+    QWidget* Panel6 = nullptr;
+    QLineEdit* RemoteDirEdit = nullptr;
+    QListWidget* RemoteDirList = nullptr;
+    TRemoteGrid* StringGrid1 = nullptr;
+    QWidget* Panel12 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+    // RadioGroup1's selected item: 0 "Binary", 1 "Text".
+    int RadioGroup1Index() const;
+    void SetRadioGroup1Index(int index);
+
+    // The remote directory: the bytes the server named it with, or the text typed over them.
+    std::string RemoteDirBytes() const;
+    void SetRemoteDir(const std::string& bytes);
+    // The remote name an entry of RemoteDirList stands for; IsUpOneDir for "<up one dir>".
+    static std::string RemoteNameOf(const QListWidgetItem* item);
+    static bool IsUpOneDir(const QListWidgetItem* item);
+
+    // ---- Handlers ----
+    void SelectAllButClick();
+    void UploadButClick();
+    void DownloadButClick();
+    void CancelButClick();
+    void ChgDirButClick();
+    void RemoteDirListClick();
+    void RmDirButClick();
+    void MkDirButClick();
+    void DelRemFileButClick();
+    void DelLocFileButClick();
+    void AdvMenuCBClick();
+    void ViewButClick();
+
+    // ---- Operations ----
+    // Fills RemoteDirList and StringGrid1 from the listing file and deletes the file.
+    void ParseDir();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormResize();
+    void BuildControls();
+    // Fills the login window's FileQueue with remote names: the selected grid rows (only the
+    // top one when topOnly) with "Directory Listings" on, else one name asked for with an input
+    // box titled title. False when the input box was answered with nothing.
+    bool TakeRemoteNames(const QString& title, bool topOnly);
+    // Adds the full path of every selected local file to FileQueue, deselecting it.
+    void TakeLocalFiles();
+
+    std::string remoteDirBytes_;  // what the server named the directory shown in RemoteDirEdit
+};
+
+// The program's transfer window, created at start-up (hidden).
+inline QPointer<Tcopyform> copyform;
+// The private temporary directory with its trailing "/" (set when the transfer window is
+// created); the listing file and viewed files go there.
+inline QString TempDir;
