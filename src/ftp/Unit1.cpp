@@ -60,6 +60,15 @@ QWidget* FindWindow(const QString& name)
     return nullptr;
 }
 
+void CenterOnScreen(QWidget* window)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r(QPoint(0, 0), window->size());
+        r.moveCenter(screen->availableGeometry().center());
+        window->move(r.topLeft());
+    }
+}
+
 void ShowWindow(QWidget* window)
 {
     if (!window) return;
@@ -143,11 +152,7 @@ TForm1::TForm1(QWidget* owner) : QWidget(owner, Qt::Window)
     setWindowTitle(QStringLiteral("FTP Login"));
     setFont(QFont(QStringLiteral("Arial"), 9));
     resize(520, 430);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), size());
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    ftpui::CenterOnScreen(this);
     BuildControls();
 
     FtpClient1 = std::make_unique<TFtpClient>();
@@ -678,11 +683,16 @@ bool TForm1::RunRequest(bool (TFtpClient::*operation)())
     return FtpClient1->ErrorMessage() == "426 Timeout";
 }
 
-void TForm1::UploadAll()
+void TForm1::StartTransferQueue()
 {
     FtpClient1->SetBinary(copyform && copyform->RadioGroup1Index() == 0);
     FtpClient1->TypeSet();
     QueueCount = std::int32_t(FileQueue.size());
+}
+
+void TForm1::UploadAll()
+{
+    StartTransferQueue();
     UploadNext();
 }
 
@@ -716,9 +726,7 @@ void TForm1::UploadStep()
 
 void TForm1::DownloadAll()
 {
-    FtpClient1->SetBinary(copyform && copyform->RadioGroup1Index() == 0);
-    FtpClient1->TypeSet();
-    QueueCount = std::int32_t(FileQueue.size());
+    StartTransferQueue();
     DownloadNext();
 }
 

@@ -63,6 +63,8 @@ QString InputBox(QWidget* parent, const QString& title, const QString& prompt);
 void ShowMessage(QWidget* parent, const QString& text);
 // The open window (shown or hidden) whose component name is name, or null.
 QWidget* FindWindow(const QString& name);
+// Puts a window in the middle of the screen.
+void CenterOnScreen(QWidget* window);
 // Shows a window and brings it to the front.
 void ShowWindow(QWidget* window);
 // Local paths as the engine takes them (bytes) and back.
@@ -148,6 +150,8 @@ private:
     void BindEngine();
     // Runs step now, or, while a queue step is under way further up the stack, right after it.
     void RunQueue(QueueStep step);
+    // The transfer type from the transfer window's choice (sent with TYPE) and the queue's count.
+    void StartTransferQueue();
     void UploadStep();
     void DownloadStep();
     void RemoteDeleteStep();

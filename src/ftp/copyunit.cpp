@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,7 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -55,11 +53,7 @@ Tcopyform::Tcopyform(QWidget* owner) : QWidget(owner, Qt::Window)
     setWindowTitle(QStringLiteral("Transfer Files"));
     setFont(QFont(QStringLiteral("Times New Roman"), 10));
     resize(600, 505);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), size());
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    ftpui::CenterOnScreen(this);
     BuildControls();
     FormCreate();
 }
@@ -388,28 +382,26 @@ void Tcopyform::RemoteDirListClick()
     ChgDirButClick();
 }
 
-void Tcopyform::MkDirButClick()
+void Tcopyform::AskForDirectory(const QString& title, const QString& verb,
+                                bool (TFtpClient::*operation)())
 {
     if (!Form1) return;
-    const QString answer = ftpui::InputBox(this, QStringLiteral("Create Directory"),
-                                           QStringLiteral("Enter Directory Name"))
-                               .left(255);
+    const QString answer =
+        ftpui::InputBox(this, title, QStringLiteral("Enter Directory Name")).left(255);
     if (answer.isEmpty()) return;
     Form1->FtpClient1->SetHostFileName(ftp::RemoteBytes(answer));
-    Form1->Log(QStringLiteral("mkdir ") + answer);
-    Form1->FtpClient1->Mkd();
+    Form1->Log(verb + u' ' + answer);
+    ((*Form1->FtpClient1).*operation)();
+}
+
+void Tcopyform::MkDirButClick()
+{
+    AskForDirectory(QStringLiteral("Create Directory"), QStringLiteral("mkdir"), &TFtpClient::Mkd);
 }
 
 void Tcopyform::RmDirButClick()
 {
-    if (!Form1) return;
-    const QString answer = ftpui::InputBox(this, QStringLiteral("Remove Directory"),
-                                           QStringLiteral("Enter Directory Name"))
-                               .left(255);
-    if (answer.isEmpty()) return;
-    Form1->FtpClient1->SetHostFileName(ftp::RemoteBytes(answer));
-    Form1->Log(QStringLiteral("rmdir ") + answer);
-    Form1->FtpClient1->Rmd();
+    AskForDirectory(QStringLiteral("Remove Directory"), QStringLiteral("rmdir"), &TFtpClient::Rmd);
 }
 
 void Tcopyform::AdvMenuCBClick()

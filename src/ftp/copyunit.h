@@ -11,6 +11,7 @@
 #pragma once
 
 #include "ftp/FileControls.h"
+#include "ftp/Ftpcli.h"
 
 #include <QPointer>
 #include <QString>
@@ -103,6 +104,10 @@ private:
     bool TakeRemoteNames(const QString& title, bool topOnly);
     // Adds the full path of every selected local file to FileQueue, deselecting it.
     void TakeLocalFiles();
+    // Asks for a directory name (cut to 255 characters) and runs operation on it, logging
+    // verb + " " + name; an empty answer does nothing.
+    void AskForDirectory(const QString& title, const QString& verb,
+                         bool (TFtpClient::*operation)());
 
     std::string remoteDirBytes_;  // what the server named the directory shown in RemoteDirEdit
 };

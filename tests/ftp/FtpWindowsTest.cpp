@@ -402,6 +402,38 @@ TEST_F(FtpWindows, ProfilesRenumberedAlphabeticallyAtTheEnd)
     EXPECT_EQ(ini.ReadString("alpha", "HostName", ""), "alpha.example");
 }
 
+TEST_F(FtpWindows, LocalSideFollowsTheDirectoryList)
+{
+    ASSERT_TRUE(QDir(local_.path()).mkpath("sub/deeper"));
+    ASSERT_TRUE(WriteFile(Local("sub/inside.txt"), "x"));
+    ASSERT_TRUE(WriteFile(Local("sub/.hidden"), "h"));
+    copyform->show();
+    TDirectoryListBox* dirs = copyform->DirectoryListBox1;
+    ASSERT_TRUE(dirs->SetDirectory(local_.path()));
+    QApplication::processEvents();
+    const QList<QListWidgetItem*> sub = dirs->findItems("sub", Qt::MatchEndsWith);
+    ASSERT_EQ(sub.size(), 1);
+    dirs->scrollToItem(sub.front());
+    const QPoint at = dirs->visualItemRect(sub.front()).center();
+    // A double click: QTest sends its first press and release apart.
+    QTest::mouseClick(dirs->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(dirs->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(dirs->Directory(), QDir::cleanPath(local_.path() + "/sub"));
+    EXPECT_EQ(copyform->FileListBox1->Directory(), dirs->Directory());
+    QStringList files;
+    for (int i = 0; i < copyform->FileListBox1->count(); ++i)
+        files.append(copyform->FileListBox1->item(i)->text());
+    EXPECT_EQ(files, (QStringList{".hidden", "inside.txt"})) << "hidden files are listed";
+    // The path from the root down, then the subdirectories; the parent is one entry up.
+    EXPECT_EQ(dirs->item(0)->text(), "/");
+    EXPECT_TRUE(dirs->item(dirs->count() - 1)->text().endsWith("deeper"));
+    dirs->setCurrentRow(dirs->currentRow() - 1);
+    QTest::keyClick(dirs, Qt::Key_Return);
+    EXPECT_EQ(dirs->Directory(), QDir::cleanPath(local_.path()));
+    EXPECT_FALSE(dirs->SetDirectory(local_.filePath("none"))) << "a missing directory";
+    EXPECT_EQ(dirs->Directory(), QDir::cleanPath(local_.path()));
+}
+
 // ---- Connect ------------------------------------------------------------------------------------
 
 TEST_F(FtpWindows, ConnectWithoutInitialDirectoryListsTheRoot)
@@ -628,6 +660,11 @@ TEST_F(FtpWindows, UploadOfTwoLocalFiles)
     names.sort();
     EXPECT_EQ(names, (QStringList{"up1.dat", "up2.dat"})) << "the listing is read again";
     EXPECT_TRUE(Lines(Form1->Memo1).contains("put " + Local("UP2.DAT") + " up2.dat"));
+
+    // "Select All Files" selects every local file.
+    Click(copyform->SelectAllBut);
+    EXPECT_EQ(copyform->FileListBox1->selectedItems().size(), 3);
+    copyform->FileListBox1->clearSelection();
 
     // With nothing selected only the TYPE command goes.
     const int done = DoneLines(Form1->Memo1).size();
