@@ -510,7 +510,10 @@ void TForm1::ConnectButClick()
     FtpClient1->SetPassWord(ftp::RemoteBytes(PasswordEdit->text()));
     if (port.isEmpty() || port == QLatin1String("0")) port = QStringLiteral("ftp");
     FtpClient1->SetPort(port.toStdString());
-    FtpClient1->Connect();
+    if (!RunRequest(&TFtpClient::Connect))
+        Log(
+            QStringLiteral("! Connect was not started: the host name, the user name and the "
+                           "password must not be empty"));
 }
 
 void TForm1::ExitButClick()

@@ -31,7 +31,9 @@
 //   when the list is written back at the end; a name that cannot be a section of the settings
 //   file ("[", "]", "=", control characters, blanks at either end, "Profiles", "LastUsed") is
 //   refused with a message.
-// - The busy cursor of a connect is taken back when the connect ends, also when it fails.
+// - The busy cursor of a connect is taken back when the connect ends, also when it fails; a
+//   connect that the engine refuses to start (an empty host name, user name or password) says
+//   so in the log.
 #pragma once
 
 #include "ftp/FtpLocalFiles.h"

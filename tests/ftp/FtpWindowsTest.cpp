@@ -485,6 +485,17 @@ TEST_F(FtpWindows, ConnectWithInitialDirectoryChangesThere)
     EXPECT_TRUE(Form1->FtpClient1->Connected());
 }
 
+TEST_F(FtpWindows, ConnectThatCannotStartSaysSo)
+{
+    FillLogin();
+    Form1->HostNameEdit->clear();
+    Click(Form1->ConnectBut);
+    EXPECT_TRUE(DoneLines(Form1->Memo1).isEmpty());
+    EXPECT_TRUE(Lines(Form1->Memo1).last().startsWith("! Connect was not started"));
+    EXPECT_FALSE(Form1->FtpClient1->Connected());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(FtpWindows, ListingFillsTheGridAndTheDirectoryList)
 {
     const QDir d(server_->Directory());
