@@ -104,9 +104,12 @@ void TCustomWait::RunWait()
     modalAtStart_ = QApplication::activeModalWidget();
     modalResult_ = 0;
     Start();
+    // Each round processes what is pending and then sleeps in the event dispatcher until the next
+    // event (a socket notification, a posted event, the countdown tick), instead of spinning on
+    // an empty queue and holding a processor core for the whole wait.
     while (Running()) {
         if (OnWaiting) OnWaiting(this);
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 
