@@ -6,6 +6,7 @@
 #include "frame/MessageBoxes.h"
 #include "platform/Beep.h"
 #include "telnet/tndemo1.h"
+#include "terminal/TnCli1.h"
 
 #include <exception>
 
@@ -17,6 +18,7 @@ TMyMDI* CreateStartupWindows()
 
     // Windows built by other libraries register here, before any child window exists, so every
     // child window's Internet entries are enabled from the start.
+    frame->SetTelnetFactory([] { return new TTelnetForm; });
     frame->SetTnDemoFactory([] { return new TTnDemoForm; });
 
     auto* editor = new TmyForm1;
