@@ -386,8 +386,12 @@ void TTnEmulVT::mouseReleaseEvent(QMouseEvent* event)
     buttonDown_ = false;
     ReleaseMouseHold();
     EraseDrag();
-    if (dragRect_.Right - dragRect_.Left < CharWidth() ||
-        dragRect_.Bottom - dragRect_.Top < LineHeight())
+    // Narrower than a cell, lower than a line (dragged left or up), or only the cell where the
+    // drag began (a click that moved a little): no mark.
+    const int width = dragRect_.Right - dragRect_.Left;
+    const int height = dragRect_.Bottom - dragRect_.Top;
+    if (width < CharWidth() || height < LineHeight() ||
+        (width <= CharWidth() && height <= LineHeight() + 4))
         dragRect_.Top = -1;
     SetMarkRect(dragRect_);
 }
