@@ -53,11 +53,11 @@ inline std::string LineText(const terminal::TScreen& s, int row)
     return t;
 }
 
-// The row whose text starts with prefix, or -1.
+// The row whose cells start with prefix (trailing spaces count), or -1.
 inline int FindLine(const terminal::TScreen& s, const std::string& prefix)
 {
     for (int r = 0; r < terminal::kLineCount; ++r)
-        if (LineText(s, r).rfind(prefix, 0) == 0) return r;
+        if (terminal::DumpCells(s.Line(r), 0, s.Cols() - 1).rfind(prefix, 0) == 0) return r;
     return -1;
 }
 
