@@ -170,14 +170,6 @@ TCustomEmulVT::~TCustomEmulVT()
 
 // ---- Displaying ------------------------------------------------------------------------------
 
-void TCustomEmulVT::DisplayChar(char Ch)
-{
-    if (caretShown_) HideCaret();
-    if (log_) LogBytes(&Ch, 1);
-    screen_->FeedChar(static_cast<std::uint8_t>(Ch));
-    if (autoRepaint_) RefreshScreen();
-}
-
 void TCustomEmulVT::DisplayText(std::string_view S)
 {
     DisplayBuffer(S.data(), static_cast<std::int32_t>(S.size()));
@@ -198,29 +190,6 @@ void TCustomEmulVT::ClearTerminal()
     screen_->BlankScreen();
 }
 
-void TCustomEmulVT::RefreshScreen()
-{
-    const TScreen& s = *screen_;
-    if (s.RepaintAll()) {
-        pendingAll_ = true;
-    } else if (!pendingAll_) {
-        const TDirtyRect& d = s.DirtyRect();
-        if (!d.IsEmpty()) {
-            pendingDirty_.Add(kLeftMargin + d.Left * charWidth_,
-                              kTopMargin + (d.Top - viewOffset_) * lineHeight_ + leading_,
-                              kLeftMargin + (d.Right + 1) * charWidth_,
-                              kTopMargin + (d.Bottom + 1 - viewOffset_) * lineHeight_ + leading_);
-        }
-        const int x = kLeftMargin + s.CursorCol() * charWidth_;
-        const int y = kTopMargin + (s.CursorRow() - viewOffset_) * lineHeight_;
-        pendingCursor_.Add(x, y, x + charWidth_, y + lineHeight_);
-    }
-    screen_->ResetDirty();
-    if (caretCreated_ && !s.CursorHidden()) ShowCaret();
-    PlaceCaret();
-    ScheduleFlush();
-}
-
 void TCustomEmulVT::InvalidateAll()
 {
     pendingAll_ = true;
@@ -229,7 +198,7 @@ void TCustomEmulVT::InvalidateAll()
 
 void TCustomEmulVT::InvalidateClient(int Left, int Top, int Right, int Bottom)
 {
-    if (pendingAll_) return;
+    if (pendingAll_ || Right <= Left || Bottom <= Top) return;
     pendingOther_.Add(Left, Top, Right, Bottom);
     ScheduleFlush();
 }
@@ -250,24 +219,38 @@ void TCustomEmulVT::Flush()
     flushScheduled_ = false;
     sinceFlush_.start();
     const int b = BorderWidth();
-    const auto hand = [&](Box& box) {
-        if (!box.Empty)
-            update(box.Left + b, box.Top + b, box.Right - box.Left, box.Bottom - box.Top);
-        box = Box{};
+    const auto pixels = [&](int l, int t, int r, int bt) {
+        if (r > l && bt > t) update(l + b, t + b, r - l, bt - t);
     };
     const QRect caret = caretCreated_ && caretShown_ && blinkOn_ ? CaretRect() : QRect();
+    if (refreshPending_) {
+        refreshPending_ = false;
+        TScreen& s = *screen_;
+        if (s.RepaintAll()) pendingAll_ = true;
+        if (!pendingAll_) {
+            const TDirtyRect& d = s.DirtyRect();
+            if (!d.IsEmpty())
+                pixels(kLeftMargin + d.Left * charWidth_,
+                       kTopMargin + (d.Top - viewOffset_) * lineHeight_ + leading_,
+                       kLeftMargin + (d.Right + 1) * charWidth_,
+                       kTopMargin + (d.Bottom + 1 - viewOffset_) * lineHeight_ + leading_);
+            const int x = kLeftMargin + s.CursorCol() * charWidth_;
+            const int y = kTopMargin + (s.CursorRow() - viewOffset_) * lineHeight_;
+            pixels(x, y, x + charWidth_, y + lineHeight_);
+        }
+        s.ResetDirty();
+    }
     if (pendingAll_) {
         update();
-        pendingDirty_ = pendingCursor_ = pendingOther_ = Box{};
     } else {
-        hand(pendingDirty_);
-        hand(pendingCursor_);
-        hand(pendingOther_);
+        const Box& o = pendingOther_;
+        if (!o.Empty()) pixels(o.Left, o.Top, o.Right, o.Bottom);
         if (caret != caretOnScreen_) {
             if (!caretOnScreen_.isEmpty()) update(caretOnScreen_.translated(b, b));
             if (!caret.isEmpty()) update(caret.translated(b, b));
         }
     }
+    pendingOther_ = Box{};
     pendingAll_ = false;
     caretOnScreen_ = caret;
 }
@@ -276,13 +259,14 @@ void TCustomEmulVT::Flush()
 
 QRect TCustomEmulVT::CaretRect() const
 {
-    return QRect(caretPos_.x(), caretPos_.y(), 2, caretHeight_);
+    const QPoint p = CaretPos();
+    return QRect(p.x(), p.y(), 2, caretHeight_);
 }
 
 void TCustomEmulVT::PlaceCaret()
 {
-    caretPos_ = QPoint(kLeftMargin + screen_->CursorCol() * charWidth_,
-                       kTopMargin + (screen_->CursorRow() - viewOffset_) * lineHeight_);
+    caretRow_ = screen_->CursorRow();
+    caretCol_ = screen_->CursorCol();
     if (caretCreated_) ScheduleFlush();
 }
 
@@ -302,20 +286,6 @@ void TCustomEmulVT::DestroyCaret()
     caretCreated_ = false;
     caretShown_ = false;
     blinkTimer_.stop();
-    ScheduleFlush();
-}
-
-void TCustomEmulVT::ShowCaret()
-{
-    if (!caretCreated_ || caretShown_ || !caretEnabled_) return;
-    caretShown_ = true;
-    ScheduleFlush();
-}
-
-void TCustomEmulVT::HideCaret()
-{
-    if (!caretShown_) return;
-    caretShown_ = false;
     ScheduleFlush();
 }
 
@@ -513,6 +483,11 @@ void TCustomEmulVT::LogBytes(const char* Data, std::int64_t Len)
         const int err = errno;
         throw std::runtime_error(platform::FileErrorText(err ? err : EIO).toStdString());
     }
+}
+
+void TCustomEmulVT::LogByte(char Ch)
+{
+    LogBytes(&Ch, 1);
 }
 
 // ---- Scroll bar ------------------------------------------------------------------------------

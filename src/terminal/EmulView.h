@@ -10,13 +10,14 @@
 // start at x = 6 + k * CharWidth, y = 4 + row * LineHeight; a cell's background spans y + leading
 // to y + LineHeight + leading, leading being the font's internal leading.
 //
-// Refreshing and painting. RefreshScreen only records what must be painted (the screen's dirty
-// cells as a pixel rectangle, the cursor cell, or everything) and asks for one flush; the flush
-// runs from the event loop, at most once per frame (kFrameMs), and hands the collected rectangles
-// to QWidget::update, which paints them together. So a flood of received bytes costs the
-// interpreter plus a few integer operations per byte, and painting keeps pace with the screen,
-// not with the network. Nothing is erased before painting: the paint routine covers every pixel
-// of the client area it is asked for.
+// Refreshing and painting. RefreshScreen only notes that the screen's changes are to be painted
+// and asks for one flush; the flush runs from the event loop, at most once per frame (kFrameMs),
+// turns the screen's dirty record (the changed cells as a pixel rectangle, or everything when
+// RepaintAll is set) and the cursor cell into rectangles for QWidget::update, which paints them
+// together, and empties the record. So the record spans every refresh since the last flush. So a
+// flood of received bytes costs the interpreter plus a few integer operations per byte, and
+// painting keeps pace with the screen, not with the network. Nothing is erased before painting: the
+// paint routine covers every pixel of the client area it is asked for.
 //
 // Cells hold code page 437 bytes; they are drawn through Cp437ToUnicode with the view's font,
 // which is always fixed pitch: a font whose family is not installed or not fixed pitch ("Terminal",
@@ -52,6 +53,7 @@
 #include <QWidget>
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -123,14 +125,22 @@ public:
 
     // ---- Operations ----
     // Shows one received byte: logged (when Log is on), interpreted, refreshed (AutoRepaint).
-    void DisplayChar(char Ch);
+    [[gnu::always_inline]] void DisplayChar(char Ch)
+    {
+        if (caretShown_) HideCaret();
+        if (log_) LogByte(Ch);
+        terminal::TScreen* s = screen_.get();
+        s->FeedChar(static_cast<std::uint8_t>(Ch));
+        if (autoRepaint_) RefreshScreen(*s);
+    }
     void DisplayText(std::string_view S);
     void DisplayBuffer(const char* Buffer, std::int32_t Len);
     // Blanks the screen (no refresh by itself).
     void ClearTerminal();
-    // Records the screen's changed cells and the cursor cell for painting, empties the screen's
-    // dirty record, shows the caret (unless the host hid the cursor) and places it.
-    void RefreshScreen();
+    // Asks for the screen's changes and the cursor cell to be painted, shows the caret (unless
+    // the host hid the cursor) and places it. Cheap enough to run for every received byte: the
+    // flush turns the screen's dirty record into pixels and empties it.
+    void RefreshScreen() { RefreshScreen(*screen_); }
     // Everything is painted again at the next flush.
     void InvalidateAll();
     void PlaceCaret();
@@ -200,7 +210,11 @@ public:
     // The caret, for tests and the paint routine.
     bool CaretCreated() const { return caretCreated_; }
     bool CaretShown() const { return caretShown_; }
-    QPoint CaretPos() const { return caretPos_; }
+    QPoint CaretPos() const
+    {
+        return QPoint(kLeftMargin + caretCol_ * charWidth_,
+                      kTopMargin + (caretRow_ - viewOffset_) * lineHeight_);
+    }
     bool CircumflexPending() const { return circumflexPending_; }
     bool DiaeresisPending() const { return diaeresisPending_; }
 
@@ -232,17 +246,12 @@ protected:
     virtual void FocusLost() {}
 
 private:
+    // Smallest box holding what was added (cells, inclusive; or pixels, exclusive right/bottom).
     struct Box {
-        int Left = 0, Top = 0, Right = 0, Bottom = 0;  // right and bottom exclusive
-        bool Empty = true;
+        int Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN;
+        bool Empty() const { return Right < Left; }
         void Add(int l, int t, int r, int b)
         {
-            if (r <= l || b <= t) return;
-            if (Empty) {
-                Left = l, Top = t, Right = r, Bottom = b;
-                Empty = false;
-                return;
-            }
             if (l < Left) Left = l;
             if (t < Top) Top = t;
             if (r > Right) Right = r;
@@ -250,6 +259,14 @@ private:
         }
     };
 
+    void RefreshScreen(const terminal::TScreen& s)
+    {
+        refreshPending_ = true;
+        if (caretCreated_ && !caretShown_ && !s.CursorHidden()) ShowCaret();
+        caretRow_ = s.CursorRow();
+        caretCol_ = s.CursorCol();
+        ScheduleFlush();
+    }
     void ScheduleFlush()
     {
         if (!flushScheduled_) StartFlushTimer();
@@ -259,13 +276,24 @@ private:
     QRect CaretRect() const;
     void CreateCaret();
     void DestroyCaret();
-    void ShowCaret();
-    void HideCaret();
+    void ShowCaret()
+    {
+        if (!caretCreated_ || caretShown_ || !caretEnabled_) return;
+        caretShown_ = true;
+        ScheduleFlush();
+    }
+    void HideCaret()
+    {
+        if (!caretShown_) return;
+        caretShown_ = false;
+        ScheduleFlush();
+    }
     void BlinkCaret();
     void CursorShowHide();
     void ScrollBarAction(int action);
     void LayoutScrollBar();
     void LogBytes(const char* Data, std::int64_t Len);
+    void LogByte(char Ch);
     void CaptureKeyDefinition(const terminal::TKeyDown& Key);
     void PaintSegment(QPainter& p, int y, const terminal::TLine& line, int startCol, int endCol);
     void UpdateGlyphs();
@@ -277,7 +305,8 @@ private:
     bool caretShown_ = false;
     bool caretCreated_ = false;
     int caretHeight_ = 0;
-    QPoint caretPos_;
+    int caretRow_ = 0;  // the caret's cell; its pixels follow from the geometry
+    int caretCol_ = 0;
     bool blinkOn_ = true;
     QRect caretOnScreen_;  // the caret as last handed to painting (empty: not drawn)
     QTimer blinkTimer_;
@@ -300,10 +329,10 @@ private:
     bool diaeresisPending_ = false;
     TPixelRect markRect_;
 
-    // What to paint at the next flush.
+    // What to paint at the next flush: everything, or the changed cells, the cursor cells and
+    // other pixels (client coordinates).
     bool pendingAll_ = false;
-    Box pendingDirty_;
-    Box pendingCursor_;
+    bool refreshPending_ = false;  // the screen's dirty record and the cursor cell
     Box pendingOther_;
     bool flushScheduled_ = false;
     QTimer flushTimer_;

@@ -23,9 +23,9 @@
 //
 // Mouse marking: dragging with a button down draws a cell-snapped focus rectangle; releasing
 // makes it the view's MarkRect (framed by the paint routine) unless it was dragged left or up or
-// stayed within the cell where it began; a click removes the mark. While dragging, the mouse is captured and the pointer is kept inside
-// the terminal's area less its scroll bar; both are released on every way out: button up, focus
-// loss, the view being hidden or destroyed.
+// stayed within the cell where it began; a click removes the mark. While dragging, the mouse is
+// captured and the pointer is kept inside the terminal's area less its scroll bar; both are
+// released on every way out: button up, focus loss, the view being hidden or destroyed.
 #pragma once
 
 #include "net/WSocket.h"
