@@ -143,10 +143,11 @@ TEST_F(EmulKeys, LettersControlKeysAndCapsLock)
     Key(Qt::Key_Backspace);
     Key(Qt::Key_Escape);
     Press(Qt::Key_5, Qt::NoModifier, QStringLiteral("5"));
+    Press(Qt::Key_BracketRight, Qt::NoModifier, QStringLiteral("]"));  // not a dead key here
     Press(Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\u00E9\u20AC"));
     EXPECT_EQ(typed, std::string("\x03"
                                  "aAAA\r\b\x1b"
-                                 "5\xE9?"));
+                                 "5]\xE9?"));
     EXPECT_EQ(shortcuts, 0);  // Ctrl+C went to the host, not to the window's shortcut
 
     // Alt with a letter is a mnemonic, not typing.
@@ -231,6 +232,14 @@ TEST_F(EmulKeys, TheFilterIsTheViewsOnlyWhileItHasTheFocus)
     QTest::keyClick(edit, Qt::Key_Y);
     EXPECT_EQ(seen, 2);
     EXPECT_EQ(edit->text(), QStringLiteral("xy"));
+
+    // A view destroyed while it has the focus puts the previous filter back.
+    view->setFocus();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->hasFocus(); }, 2000));
+    delete view;
+    view = nullptr;
+    QTest::keyClick(edit, Qt::Key_Z);
+    EXPECT_EQ(seen, 3);
     SetApplicationKeyFilter(nullptr);
 }
 

@@ -143,6 +143,19 @@ TEST_F(EmulView, PaintsAttributesWithThePaletteAndTheMonochromeRule)
     EXPECT_EQ(img.pixel(o.x() + 2, o.y() + 1) & 0xFFFFFF, 0xFFFFFFu);
 }
 
+TEST_F(EmulView, EveryPixelOfTheClientAreaIsPainted)
+{
+    // White margins (monochrome) in a window taller than the 50 lines of the stock and wider
+    // than the grid: nothing is left unpainted at the bottom or the right edge.
+    view->SetMonoChrome(true);
+    view->SetLineHeight(4);
+    const QImage img = Grab(*view);
+    const QRect c = view->ClientRect();
+    EXPECT_EQ(img.pixel(c.left(), c.bottom()) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(img.pixel(c.right() - 20, c.bottom()) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(img.pixel(c.right() - 20, c.top() + 10) & 0xFFFFFF, 0xFFFFFFu);
+}
+
 TEST_F(EmulView, MarginColourStaysWithinThePalette)
 {
     const QPoint o = view->ClientRect().topLeft();
