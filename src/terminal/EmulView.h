@@ -216,6 +216,8 @@ public:
                       kTopMargin + (caretRow_ - viewOffset_) * lineHeight_);
     }
     bool CircumflexPending() const { return circumflexPending_; }
+    // A flush is scheduled (something waits to be handed to painting).
+    bool FlushPending() const { return flushScheduled_; }
     bool DiaeresisPending() const { return diaeresisPending_; }
 
     // Program-wide: Ctrl+Alt+keypad-* was pressed and the next key's definition is wanted.

@@ -49,10 +49,16 @@ protected:
         view->resize(700, 500);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-        ProcessEventsFor(50);
+        Settle();
     }
-    // Runs the event loop until the pending refresh has been painted.
-    void Settle() { ProcessEventsFor(3 * TCustomEmulVT::kFrameMs + 20); }
+    // Runs the event loop until the pending refresh has been flushed and painted.
+    void Settle()
+    {
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !view->FlushPending(); }, 5000));
+        // The update requests the flush posted: painted when they are delivered.
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
 
     std::unique_ptr<TEmulVT> view;
 };
