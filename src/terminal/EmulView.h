@@ -14,10 +14,14 @@
 // and asks for one flush; the flush runs from the event loop, at most once per frame (kFrameMs),
 // turns the screen's dirty record (the changed cells as a pixel rectangle, or everything when
 // RepaintAll is set) and the cursor cell into rectangles for QWidget::update, which paints them
-// together, and empties the record. So the record spans every refresh since the last flush. So a
-// flood of received bytes costs the interpreter plus a few integer operations per byte, and
-// painting keeps pace with the screen, not with the network. Nothing is erased before painting: the
-// paint routine covers every pixel of the client area it is asked for.
+// together, and empties the record, which thus spans every refresh since the last flush. A flood
+// of received bytes costs the interpreter plus a few flag updates per byte, and painting keeps
+// pace with the screen, not with the network. Nothing is erased before painting: the paint
+// routine covers every pixel of the client area it is asked for (also below the 50 lines of the
+// stock and right of the grid, to the last pixel).
+//
+// Caps Lock: its state is told by the case of the letter a key event carries (an upper-case
+// letter without Shift, or a lower-case one with Shift).
 //
 // Cells hold code page 437 bytes; they are drawn through Cp437ToUnicode with the view's font,
 // which is always fixed pitch: a font whose family is not installed or not fixed pitch ("Terminal",
@@ -188,8 +192,8 @@ public:
     void SetLog(bool Value);
     bool AutoRepaint() const { return autoRepaint_; }
     void SetAutoRepaint(bool Value) { autoRepaint_ = Value; }
-    virtual bool LocalEcho() const { return localEcho_; }
-    virtual void SetLocalEcho(bool Value) { localEcho_ = Value; }
+    bool LocalEcho() const { return localEcho_; }
+    void SetLocalEcho(bool Value) { localEcho_ = Value; }
     bool MonoChrome() const { return monoChrome_; }
     void SetMonoChrome(bool Value);
     // 0 SCO, 1 VT100, 2 A11; any other value uses the VT100 table.

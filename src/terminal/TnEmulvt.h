@@ -18,8 +18,10 @@
 // "*** Server has closed ***" between line breaks (with a beep) when the session ends. A refused
 // connection thus shows the failure line, then the closed line.
 //
-// Errors while displaying received bytes, echoing typed characters and sending typed characters
-// or function-key sequences (for instance while not connected) are swallowed.
+// Typing: the view's key handling hands each typed byte to KeyPress, which sends it as it is (no
+// SendMap), in capitals for a..z with UpperLock, echoed on the screen with LocalEcho (the view's
+// property). Errors while displaying received bytes, echoing typed characters and sending typed
+// characters or function-key sequences (for instance while not connected) are swallowed.
 //
 // Mouse marking: dragging with a button down draws a cell-snapped focus rectangle; releasing
 // makes it the view's MarkRect (framed by the paint routine) unless it was dragged left or up or
@@ -64,8 +66,10 @@ public:
     std::int32_t SendText(const std::string& S);
     // Loads the settings stored for HostName (nothing when it is empty).
     void ReadHostSettings();
-    // Runs the program's options dialog for HostName and stores the result after OK (nothing
-    // when HostName is empty).
+    // Runs the program's options dialog for HostName (after reading the host's settings again)
+    // and, after OK, applies the result and stores it: the font as chosen, the other keys as
+    // the terminal took them (Rows, Cols and LineHeight within its range). Nothing when HostName
+    // is empty.
     void ShowOptionsDialog();
     // LocalOn: asks the server to stop echoing (DONT ECHO); otherwise DO ECHO.
     void RequestEchoMode(bool LocalOn);
