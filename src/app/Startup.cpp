@@ -8,6 +8,7 @@
 #include "ftp/copyunit.h"
 #include "platform/Beep.h"
 #include "telnet/tndemo1.h"
+#include "terminal/TnCli1.h"
 
 #include <exception>
 
@@ -19,6 +20,7 @@ TMyMDI* CreateStartupWindows()
 
     // Windows built by other libraries register here, before any child window exists, so every
     // child window's Internet entries are enabled from the start.
+    frame->SetTelnetFactory([] { return new TTelnetForm; });
     frame->SetTnDemoFactory([] { return new TTnDemoForm; });
     frame->SetFtpWindows({
         .createLogin =

@@ -118,12 +118,13 @@ TEST_F(Frame, EditorMenusReplaceFileAndInternet)
 {
     EXPECT_EQ(MenuBarTexts(),
               (QStringList{"&File", "View", "Format", "Internet", "Window", "About"}));
-    // Menus of windows that later libraries build are there but disabled until registered; the
-    // FTP windows and the plain telnet window are registered at start-up.
+    // Entries for windows built by other libraries are enabled once registered; the FTP windows,
+    // the telnet terminal and the plain telnet window are registered at start-up.
     EXPECT_TRUE(frame_->StartFTP1->isEnabled());
-    EXPECT_FALSE(frame_->Telnet1->isEnabled());
+    EXPECT_TRUE(frame_->Telnet1->isEnabled());
     EXPECT_TRUE(frame_->TelnetNoTermEmulation1->isEnabled());
-    EXPECT_FALSE(myForm1->Telnet1->isEnabled());
+    EXPECT_TRUE(myForm1->Telnet1->isEnabled());
+    EXPECT_TRUE(myForm1->StartFTP1->isEnabled());
     EXPECT_TRUE(frame_->New1->isEnabled());
 
     // A child without menus of its own leaves the frame's.

@@ -1,8 +1,8 @@
 // "Telnet (No Term. Emulation)" in the frame's and the editor's Internet menus, chosen with the
 // mouse through the real menu bar: each choice opens a new plain telnet window inside the frame,
 // and the windows work inside it, each with its own connection.
-#include "app/Startup.h"
-#include "app/myMDImain.h"
+#include "FrameMenuFixture.h"
+
 #include "editor/editUnit1.h"
 #include "telnet/tndemo1.h"
 
@@ -29,59 +29,9 @@ using testsupport::ProcessEventsUntil;
 
 namespace {
 
-class TnDemoMenu : public ::testing::Test {
+class TnDemoMenu : public FrameMenuFixture {
 protected:
-    void SetUp() override
-    {
-        frame_.reset(CreateStartupWindows());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
-    }
-    void TearDown() override
-    {
-        frame_.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    QStringList MenuBarTexts() const
-    {
-        QStringList texts;
-        for (QAction* a : frame_->menuBar()->actions())
-            texts.append(a->text());
-        return texts;
-    }
-    // Opens menuTitle on the menu bar and clicks entry, both with the mouse.
-    void Choose(const QString& menuTitle, const QString& entry)
-    {
-        QMenuBar* bar = frame_->menuBar();
-        QAction* menuAction = nullptr;
-        for (QAction* a : bar->actions())
-            if (a->text() == menuTitle) menuAction = a;
-        ASSERT_NE(menuAction, nullptr) << menuTitle.toStdString();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menuAction).center());
-        QMenu* menu = menuAction->menu();
-        ASSERT_NE(menu, nullptr);
-        ASSERT_TRUE(ProcessEventsUntil([&] { return menu->isVisible(); }, 5000));
-        QAction* item = nullptr;
-        for (QAction* a : menu->actions())
-            if (a->text() == entry) item = a;
-        ASSERT_NE(item, nullptr) << entry.toStdString();
-        ASSERT_TRUE(item->isEnabled());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-        ASSERT_TRUE(ProcessEventsUntil([&] { return !menu->isVisible(); }, 5000));
-        // The offscreen platform has no window manager to give the frame its activation back
-        // from the closed popup.
-        frame_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
-    }
-    QList<TTnDemoForm*> TelnetWindows() const
-    {
-        QList<TTnDemoForm*> out;
-        for (QMdiSubWindow* sub : frame_->MdiArea()->subWindowList(QMdiArea::CreationOrder))
-            if (auto* w = qobject_cast<TTnDemoForm*>(sub->widget())) out.append(w);
-        return out;
-    }
-
-    std::unique_ptr<TMyMDI> frame_;
+    QList<TTnDemoForm*> TelnetWindows() const { return Children<TTnDemoForm>(); }
 };
 
 TEST_F(TnDemoMenu, EachChoiceOpensANewPlainTelnetWindow)
