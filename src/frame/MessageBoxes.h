@@ -1,6 +1,6 @@
 // The program's message boxes, shared by every window so they look and read alike:
 // - ErrorBox: the application's default error box (the message text and an OK button), shown
-//   for every failure that the specification of a window reports to the user;
+//   for every failure a window reports to the user;
 // - AskYesNo: a question with Yes and No; only Yes goes on.
 // Both are modal QMessageBoxes (tests answer them by finding the active modal widget).
 #pragma once
