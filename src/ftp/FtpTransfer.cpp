@@ -26,19 +26,6 @@ QString LocalName(const std::string& name)
     return QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-bool HasHyphen(std::string_view rest)
-{
-    return !rest.empty() && rest.front() == '-';
-}
-
-std::string FirstLine(const char* text)
-{
-    std::string s(text);
-    const std::size_t eol = s.find_first_of("\r\n");
-    if (eol != std::string::npos) s.resize(eol);
-    return s;
-}
-
 }  // namespace
 
 // ---- Statistics and progress ----------------------------------------------------------------
@@ -387,14 +374,17 @@ void TCustomFtpCli::DownloadDataAvailable()
     }
 }
 
-void TCustomFtpCli::DownloadFirstReply()
+// The first reply to RETR/LIST/NLST or STOR/APPE: 125 or 150 announces the transfer and the
+// final reply goes to Next; anything else ends the request with that code, closing the data
+// socket and the local file.
+void TCustomFtpCli::TransferFirstReply(TReplyHandler Next)
 {
     ShowLastReply();
     std::string_view rest;
     FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
     if (HasHyphen(rest)) return;
     if (FStatusCode == 125 || FStatusCode == 150) {
-        FNextHandler = &TCustomFtpCli::DownloadSecondReply;
+        FNextHandler = Next;
         return;
     }
     KeepErrorMessage();
@@ -404,6 +394,11 @@ void TCustomFtpCli::DownloadFirstReply()
     FResumePos = 0;
     FRequestResult = FStatusCode;
     TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+}
+
+void TCustomFtpCli::DownloadFirstReply()
+{
+    TransferFirstReply(&TCustomFtpCli::DownloadSecondReply);
 }
 
 void TCustomFtpCli::DownloadSecondReply()
@@ -554,21 +549,7 @@ void TCustomFtpCli::DelayedClose(int Counter, std::uint64_t Transfer)
 
 void TCustomFtpCli::UploadFirstReply()
 {
-    ShowLastReply();
-    std::string_view rest;
-    FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
-    if (HasHyphen(rest)) return;
-    if (FStatusCode == 125 || FStatusCode == 150) {
-        FNextHandler = &TCustomFtpCli::UploadSecondReply;
-        return;
-    }
-    KeepErrorMessage();
-    FNextHandler = nullptr;
-    CloseDataSocket();
-    ReleaseLocalStream();
-    FResumePos = 0;
-    FRequestResult = FStatusCode;
-    TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+    TransferFirstReply(&TCustomFtpCli::UploadSecondReply);
 }
 
 void TCustomFtpCli::UploadSecondReply()

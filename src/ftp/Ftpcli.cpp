@@ -135,26 +135,25 @@ constexpr TFtpStepSet Steps(std::initializer_list<TFtpStep> list)
     return set;
 }
 
-bool HasHyphen(std::string_view rest)
-{
-    return !rest.empty() && rest.front() == '-';
-}
-
 std::string SocketFailureText(std::uint16_t error)
 {
     return "500 " + SocketErrorText(error) + " (Winsock error #" + std::to_string(error) + ")";
 }
 
-// The first line of a socket exception's message (its second line is the error's description).
-std::string FirstLine(const char* text)
+}  // namespace
+
+bool TCustomFtpCli::HasHyphen(std::string_view rest)
+{
+    return !rest.empty() && rest.front() == '-';
+}
+
+std::string TCustomFtpCli::FirstLine(const char* text)
 {
     std::string s(text);
     const std::size_t eol = s.find_first_of("\r\n");
     if (eol != std::string::npos) s.resize(eol);
     return s;
 }
-
-}  // namespace
 
 // ---- Construction ---------------------------------------------------------------------------
 

@@ -401,6 +401,11 @@ public:
 protected:
     using TReplyHandler = void (TCustomFtpCli::*)();
 
+    // The first line of a socket exception's message (its second line is the error's description).
+    static std::string FirstLine(const char* text);
+    // Whether the text after a reply's code starts with '-' (a multi-line reply goes on).
+    static bool HasHyphen(std::string_view rest);
+
     // Raises "FTP component not ready" unless State is fsReady or fsInternalReady.
     void CheckReady() const;
     // Stores a new state and fires OnStateChange when it differs.
@@ -525,6 +530,7 @@ private:
     void StartDownload(TFtpRequest Request, const char* Command);
     void StartUpload(bool Append);
     void DownloadDataAvailable();
+    void TransferFirstReply(TReplyHandler Next);
     void DownloadFirstReply();
     void DownloadSecondReply();
     void DownloadSessionClosed(std::uint16_t Error);
