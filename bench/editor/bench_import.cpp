@@ -4,8 +4,8 @@
 // event processing and filling the editor), with the peak memory of each phase and the longest
 // time the import went without processing the program's events.
 //   bench_import [MEGABYTES [LINES]]   (default 100 and 2000000)
+#include "editor/EditorWindow.h"
 #include "editor/TextConvert.h"
-#include "editor/editUnit1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

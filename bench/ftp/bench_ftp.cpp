@@ -3,7 +3,7 @@
 // given: bench_ftp [MiB] [engine|curl|both|up|down]; up and down run the engine's upload or
 // download alone, for profiling). Prints MB/s (10^6 bytes per second) for each and
 // the ratio engine / curl. Every copy is checked by size and SHA-256 after its timing.
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpEngine.h"
 #include "peers/FtpServerFixture.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // by the transfer window's ParseDir into its directory list and grid (offscreen). Prints the
 // median of several runs in milliseconds: bench_ftp_listing [lines].
 #include "ftp/FtpListing.h"
-#include "ftp/copyunit.h"
+#include "ftp/FtpTransferWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // Throughput of the telnet session's receive parser and of the plain telnet window's text
 // appending, on blocks as the session delivers them (2048 bytes).
+#include "telnet/PlainTelnetWindow.h"
 #include "telnet/TnCnx.h"
-#include "telnet/tndemo1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,7 +8,7 @@
 //    paints as it would in the program. The run ends once the last frame is painted.
 // MB/s counts 10^6 bytes per second; each figure is the best of kRuns runs.
 #include "Workload.h"
-#include "terminal/TnEmulvt.h"
+#include "terminal/TelnetTerminal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,14 +1,14 @@
 #include "app/Startup.h"
 
-#include "app/aboutUnit2.h"
-#include "app/myMDImain.h"
-#include "editor/editUnit1.h"
+#include "app/AboutWindow.h"
+#include "app/FrameWindow.h"
+#include "editor/EditorWindow.h"
 #include "frame/MessageBoxes.h"
-#include "ftp/Unit1.h"
-#include "ftp/copyunit.h"
+#include "ftp/FtpLoginWindow.h"
+#include "ftp/FtpTransferWindow.h"
 #include "platform/Beep.h"
-#include "telnet/tndemo1.h"
-#include "terminal/TnCli1.h"
+#include "telnet/PlainTelnetWindow.h"
+#include "terminal/TerminalWindow.h"
 
 #include <exception>
 
@@ -41,6 +41,7 @@ TMyMDI* CreateStartupWindows()
     // The FTP login window and the transfer window, free-standing and hidden.
     Form1 = new TForm1(frame);
     copyform = new Tcopyform(frame);
+    Form1->AttachTransferWindow(copyform);
 
     FrmAbout = new TFrmAbout(frame);
     return frame;

@@ -1,6 +1,6 @@
 // zarvos: the frame window with its editors, FTP and telnet clients.
+#include "app/FrameWindow.h"
 #include "app/Startup.h"
-#include "app/myMDImain.h"
 
 #include <memory>
 

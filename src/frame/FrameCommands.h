@@ -23,8 +23,8 @@
 //   CommandAvailable() tells a child window whether to enable its own entry for a command.
 //
 // Program-wide window references live beside each window class, as QPointer (null once the
-// window is gone): MyMDI in app/myMDImain.h, FrmAbout in app/aboutUnit2.h, myForm1 in
-// editor/editUnit1.h; the FTP windows add Form1 and copyform beside their classes.
+// window is gone): MyMDI in app/FrameWindow.h, FrmAbout in app/AboutWindow.h, myForm1 in
+// editor/EditorWindow.h; the FTP windows add Form1 and copyform beside their classes.
 #pragma once
 
 #include <QList>

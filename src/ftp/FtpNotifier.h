@@ -2,7 +2,7 @@
 // event loop delivers them later, in posting order with the socket events. Private to the engine.
 #pragma once
 
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpEngine.h"
 
 #include <QEvent>
 #include <QObject>

@@ -1,7 +1,7 @@
 // The FTP engine's data connection: PORT and the listening data socket, REST, downloads (RETR,
 // LIST, NLST) into a local file, uploads (STOR, APPE) from one, progress, the end-of-transfer
 // rule (final reply and close of the data connection, in either order) and the statistics.
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpEngine.h"
 
 #include "platform/Ticks.h"
 

@@ -2,8 +2,8 @@
 // menu bar, for the tests of the Internet entries that open windows inside the frame.
 #pragma once
 
+#include "app/FrameWindow.h"
 #include "app/Startup.h"
-#include "app/myMDImain.h"
 
 #include "support/EventLoopWait.h"
 

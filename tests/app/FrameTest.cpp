@@ -1,11 +1,11 @@
 // The frame window with its start-up windows: menus and merging, the window list, arranging,
 // the about rule, window registration and the unsaved-work question on every closing path.
+#include "app/AboutWindow.h"
+#include "app/FrameWindow.h"
 #include "app/Startup.h"
-#include "app/aboutUnit2.h"
-#include "app/myMDImain.h"
-#include "editor/editUnit1.h"
-#include "ftp/Unit1.h"
-#include "ftp/copyunit.h"
+#include "editor/EditorWindow.h"
+#include "ftp/FtpLoginWindow.h"
+#include "ftp/FtpTransferWindow.h"
 
 #include "support/Modal.h"
 

@@ -3,8 +3,8 @@
 // merges into the frame's while it is active.
 #include "FrameMenuFixture.h"
 
-#include "editor/editUnit1.h"
-#include "terminal/TnCli1.h"
+#include "editor/EditorWindow.h"
+#include "terminal/TerminalWindow.h"
 
 #include <QSignalSpy>
 

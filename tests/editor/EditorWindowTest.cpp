@@ -1,5 +1,5 @@
 // The editor window driven through its real controls, menus and dialogs (offscreen).
-#include "editor/editUnit1.h"
+#include "editor/EditorWindow.h"
 
 #include "editor/TextConvert.h"
 #include "support/Modal.h"

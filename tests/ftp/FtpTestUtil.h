@@ -2,7 +2,7 @@
 // on a thread of its own (plain blocking sockets, every read bounded), and file helpers.
 #pragma once
 
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpEngine.h"
 #include "support/EventLoopWait.h"
 #include "support/PeerProcess.h"
 #include "support/RawSocket.h"

@@ -3,12 +3,12 @@
 // its log, the listing in the grid and the directory list, downloads, uploads, deletes, directory
 // commands, the viewer and the frame's "FTP" entry. A scripted server sends a hostile listing.
 #include "FtpTestUtil.h"
+#include "app/FrameWindow.h"
 #include "app/Startup.h"
-#include "app/myMDImain.h"
-#include "editor/editUnit1.h"
+#include "editor/EditorWindow.h"
+#include "ftp/FtpLoginWindow.h"
 #include "ftp/FtpProfiles.h"
-#include "ftp/Unit1.h"
-#include "ftp/copyunit.h"
+#include "ftp/FtpTransferWindow.h"
 #include "net/Wait.h"
 #include "peers/FtpServerFixture.h"
 #include "platform/IniFile.h"

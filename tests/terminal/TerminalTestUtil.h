@@ -4,8 +4,8 @@
 #pragma once
 
 #include "support/EventLoopWait.h"
-#include "terminal/EmulView.h"
 #include "terminal/ScreenDump.h"
+#include "terminal/TerminalView.h"
 
 #include <QDir>
 #include <QImage>

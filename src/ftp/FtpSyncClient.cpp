@@ -1,6 +1,6 @@
 // TFtpClient: the FTP engine as the windows use it, with Timeout and the synchronous operations
 // that start a request and keep the event loop running until it has ended.
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpEngine.h"
 
 #include "net/WaitControl.h"
 #include "platform/Ticks.h"

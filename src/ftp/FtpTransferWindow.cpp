@@ -1,8 +1,8 @@
-#include "ftp/copyunit.h"
+#include "ftp/FtpTransferWindow.h"
 
 #include "ftp/FtpListing.h"
 #include "ftp/FtpLocalFiles.h"
-#include "ftp/Unit1.h"
+#include "ftp/FtpWindowHelpers.h"
 #include "platform/TempDir.h"
 
 #include <QCheckBox>
@@ -281,99 +281,90 @@ void Tcopyform::SelectAllButClick()
     FileListBox1->selectAll();
 }
 
-void Tcopyform::TakeLocalFiles()
+std::vector<std::string> Tcopyform::TakeLocalFiles()
 {
-    Form1->FileQueue.clear();
+    std::vector<std::string> paths;
     for (int i = 0; i < FileListBox1->count(); ++i) {
         QListWidgetItem* item = FileListBox1->item(i);
         if (!item->isSelected()) continue;
-        Form1->FileQueue.push_back(ftpui::LocalBytes(FileListBox1->PathOf(item)));
+        paths.push_back(ftpui::LocalBytes(FileListBox1->PathOf(item)));
         item->setSelected(false);
     }
+    return paths;
 }
 
 void Tcopyform::UploadButClick()
 {
-    if (!Form1) return;
-    TakeLocalFiles();
-    Form1->UploadAll();
+    if (!operations_) return;
+    operations_->UploadFiles(TakeLocalFiles());
 }
 
-bool Tcopyform::TakeRemoteNames(const QString& title, bool topOnly)
+bool Tcopyform::TakeRemoteNames(const QString& title, bool topOnly, std::vector<std::string>& names)
 {
-    Form1->FileQueue.clear();
-    if (Form1->AutoDirCB->isChecked()) {
+    names.clear();
+    if (operations_->DirectoryListings()) {
         for (const int row : StringGrid1->SelectedRows()) {
-            Form1->FileQueue.push_back(StringGrid1->RawName(row));
+            names.push_back(StringGrid1->RawName(row));
             if (topOnly) break;
         }
         return true;
     }
     const QString answer = ftpui::InputBox(this, title, QStringLiteral("Enter File Name"));
     if (answer.isEmpty()) return false;
-    Form1->FileQueue.push_back(ftp::RemoteBytes(answer));
+    names.push_back(ftp::RemoteBytes(answer));
     return true;
 }
 
 void Tcopyform::DownloadButClick()
 {
-    if (!Form1 || !TakeRemoteNames(QStringLiteral("Download a File"), false)) return;
-    if (!Form1->FileQueue.empty()) Form1->DownloadAll();
+    std::vector<std::string> names;
+    if (!operations_ || !TakeRemoteNames(QStringLiteral("Download a File"), false, names)) return;
+    if (!names.empty()) operations_->DownloadFiles(std::move(names));
 }
 
 void Tcopyform::DelRemFileButClick()
 {
-    if (!Form1 || !TakeRemoteNames(QStringLiteral("Delete a File"), false)) return;
-    if (Form1->FileQueue.empty()) return;
-    Form1->QueueCount = std::int32_t(Form1->FileQueue.size());
-    Form1->RemoteDelete();
+    std::vector<std::string> names;
+    if (!operations_ || !TakeRemoteNames(QStringLiteral("Delete a File"), false, names)) return;
+    if (!names.empty()) operations_->DeleteRemoteFiles(std::move(names));
 }
 
 void Tcopyform::ViewButClick()
 {
-    if (!Form1 || !TakeRemoteNames(QStringLiteral("View a File"), true)) return;
-    if (Form1->FileQueue.empty()) return;
-    Form1->ViewPending = true;
-    Form1->View();
+    std::vector<std::string> names;
+    if (!operations_ || !TakeRemoteNames(QStringLiteral("View a File"), true, names)) return;
+    if (!names.empty()) operations_->ViewRemoteFile(std::move(names.front()));
 }
 
 void Tcopyform::DelLocFileButClick()
 {
-    if (!Form1) return;
-    TakeLocalFiles();
-    if (Form1->FileQueue.empty()) return;
-    Form1->QueueCount = std::int32_t(Form1->FileQueue.size());
-    Form1->LocalDelete();
+    if (!operations_) return;
+    std::vector<std::string> paths = TakeLocalFiles();
+    if (!paths.empty()) operations_->DeleteLocalFiles(std::move(paths));
 }
 
 void Tcopyform::CancelButClick()
 {
-    if (Form1) {
-        Form1->FtpClient1->Quit();
-        Form1->close();
-    }
+    if (operations_) operations_->CloseSession();
     close();
 }
 
 void Tcopyform::ChgDirButClick()
 {
-    if (!Form1) return;
-    TFtpClient& ftp = *Form1->FtpClient1;
+    if (!operations_) return;
     // The list selects one entry at most.
     const QList<QListWidgetItem*> selected = RemoteDirList->selectedItems();
     QListWidgetItem* item = selected.isEmpty() ? nullptr : selected.constFirst();
     if (IsUpOneDir(item)) {
-        ftp.CDup();
-        Form1->Log(QStringLiteral("cdup"));
+        operations_->ChangeToParentDirectory();
+        operations_->Log(QStringLiteral("cdup"));
     } else if (item) {
         const std::string name = RemoteNameOf(item);
-        ftp.SetHostDirName(name);
-        Form1->Log(QStringLiteral("chdir ") + ftp::RemoteText(name));
-        ftp.Cwd();
+        operations_->Log(QStringLiteral("chdir ") + ftp::RemoteText(name));
+        operations_->ChangeDirectory(name);
     } else {
-        ftp.SetHostDirName(RemoteDirBytes());
-        Form1->Log(QStringLiteral("chdir ") + RemoteDirEdit->text());
-        ftp.Cwd();
+        operations_->Log(QStringLiteral("chdir ") + RemoteDirEdit->text());
+        operations_->ChangeDirectory(RemoteDirBytes());
     }
 }
 
@@ -383,25 +374,26 @@ void Tcopyform::RemoteDirListClick()
 }
 
 void Tcopyform::AskForDirectory(const QString& title, const QString& verb,
-                                bool (TFtpClient::*operation)())
+                                void (TFtpTransferOperations::*operation)(const std::string&))
 {
-    if (!Form1) return;
+    if (!operations_) return;
     const QString answer =
         ftpui::InputBox(this, title, QStringLiteral("Enter Directory Name")).left(255);
     if (answer.isEmpty()) return;
-    Form1->FtpClient1->SetHostFileName(ftp::RemoteBytes(answer));
-    Form1->Log(verb + u' ' + answer);
-    ((*Form1->FtpClient1).*operation)();
+    operations_->Log(verb + u' ' + answer);
+    (operations_->*operation)(ftp::RemoteBytes(answer));
 }
 
 void Tcopyform::MkDirButClick()
 {
-    AskForDirectory(QStringLiteral("Create Directory"), QStringLiteral("mkdir"), &TFtpClient::Mkd);
+    AskForDirectory(QStringLiteral("Create Directory"), QStringLiteral("mkdir"),
+                    &TFtpTransferOperations::MakeDirectory);
 }
 
 void Tcopyform::RmDirButClick()
 {
-    AskForDirectory(QStringLiteral("Remove Directory"), QStringLiteral("rmdir"), &TFtpClient::Rmd);
+    AskForDirectory(QStringLiteral("Remove Directory"), QStringLiteral("rmdir"),
+                    &TFtpTransferOperations::RemoveDirectory);
 }
 
 void Tcopyform::AdvMenuCBClick()

@@ -1,7 +1,7 @@
-#include "app/myMDImain.h"
+#include "app/FrameWindow.h"
 
-#include "app/aboutUnit2.h"
-#include "editor/editUnit1.h"
+#include "app/AboutWindow.h"
+#include "editor/EditorWindow.h"
 
 #include <QAction>
 #include <QApplication>

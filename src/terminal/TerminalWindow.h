@@ -17,7 +17,7 @@
 #pragma once
 
 #include "frame/FrameCommands.h"
-#include "terminal/TnEmulvt.h"
+#include "terminal/TelnetTerminal.h"
 
 #include <QWidget>
 

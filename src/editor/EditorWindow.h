@@ -1,6 +1,6 @@
-// The editor window: one document in a rich-text control (MEMO1) with a formatting toolbar, a
-// status panel, the file operations for Unix text, DOS text and rich text, word wrap, the
-// clipboard and printing. A child window of the frame; its menus (File, View, Format, Internet)
+// TmyForm1: the editor window, one document in a rich-text control (MEMO1) with a formatting
+// toolbar, a status panel, the file operations for Unix text, DOS text and rich text, word wrap,
+// the clipboard and printing. A child window of the frame; its menus (File, View, Format, Internet)
 // merge into the frame's menu bar while it is active (frame::TMenuMergeClient).
 //
 // Rules beyond the plain menu actions:

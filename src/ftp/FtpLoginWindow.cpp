@@ -1,9 +1,10 @@
-#include "ftp/Unit1.h"
+#include "ftp/FtpLoginWindow.h"
 
-#include "editor/editUnit1.h"
+#include "editor/EditorWindow.h"
 #include "frame/FrameCommands.h"
 #include "ftp/FtpListing.h"
-#include "ftp/copyunit.h"
+#include "ftp/FtpTransferWindow.h"
+#include "ftp/FtpWindowHelpers.h"
 #include "net/Wait.h"
 #include "platform/FileErrors.h"
 
@@ -16,14 +17,11 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <cerrno>
@@ -31,65 +29,6 @@
 #include <utility>
 
 #include <unistd.h>
-
-namespace ftpui {
-
-QString InputBox(QWidget* parent, const QString& title, const QString& prompt)
-{
-    QInputDialog box(parent);
-    box.setObjectName(QStringLiteral("InputBox"));
-    box.setWindowTitle(title);
-    box.setLabelText(prompt);
-    box.setTextValue(QString());
-    if (box.exec() != QDialog::Accepted) return QString();
-    return box.textValue();
-}
-
-void ShowMessage(QWidget* parent, const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, parent);
-    box.exec();
-}
-
-QWidget* FindWindow(const QString& name)
-{
-    if (frame::TFrameCommands* f = frame::Frame()) return f->FindWindowByName(name);
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == name) return w;
-    return nullptr;
-}
-
-void CenterOnScreen(QWidget* window)
-{
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), window->size());
-        r.moveCenter(screen->availableGeometry().center());
-        window->move(r.topLeft());
-    }
-}
-
-void ShowWindow(QWidget* window)
-{
-    if (!window) return;
-    if (window->isMinimized()) window->showNormal();
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-std::string LocalBytes(const QString& path)
-{
-    const QByteArray bytes = QFile::encodeName(path);
-    return std::string(bytes.constData(), std::size_t(bytes.size()));
-}
-
-QString LocalText(const std::string& path)
-{
-    return QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
-}
-
-}  // namespace ftpui
 
 using ftpui::LocalBytes;
 using ftpui::LocalText;
@@ -178,6 +117,7 @@ TForm1::~TForm1()
     FtpClient1->OnSessionConnected = nullptr;
     FtpClient1->OnSessionClosed = nullptr;
     FtpClient1->OnRequestDone = nullptr;
+    if (transfer_ && transfer_->Operations() == this) transfer_->SetOperations(nullptr);
     FormDestroy();
     DiscardDownload(download_);
     SetBusy(false);
@@ -468,6 +408,7 @@ void TForm1::ConnectButClick()
         copyform = transfer;
         ShowWindow(transfer);
     }
+    AttachTransferWindow(transfer);
     transfer->RemoteDirList->clear();
     transfer->StringGrid1->Clear();
 
@@ -817,6 +758,83 @@ void TForm1::LocalDelete()
         copyform->FileListBox1->Update();
         ShowWindow(copyform);
     }
+}
+
+// ---- The transfer window's operations ---------------------------------------------------------
+
+void TForm1::AttachTransferWindow(Tcopyform* transfer)
+{
+    if (transfer_ && transfer_ != transfer && transfer_->Operations() == this)
+        transfer_->SetOperations(nullptr);
+    transfer_ = transfer;
+    if (transfer) transfer->SetOperations(this);
+}
+
+bool TForm1::DirectoryListings() const
+{
+    return AutoDirCB->isChecked();
+}
+
+void TForm1::UploadFiles(std::vector<std::string> localPaths)
+{
+    FileQueue = std::move(localPaths);
+    UploadAll();
+}
+
+void TForm1::DownloadFiles(std::vector<std::string> remoteNames)
+{
+    FileQueue = std::move(remoteNames);
+    DownloadAll();
+}
+
+void TForm1::DeleteRemoteFiles(std::vector<std::string> remoteNames)
+{
+    FileQueue = std::move(remoteNames);
+    QueueCount = std::int32_t(FileQueue.size());
+    RemoteDelete();
+}
+
+void TForm1::DeleteLocalFiles(std::vector<std::string> localPaths)
+{
+    FileQueue = std::move(localPaths);
+    QueueCount = std::int32_t(FileQueue.size());
+    LocalDelete();
+}
+
+void TForm1::ViewRemoteFile(std::string remoteName)
+{
+    FileQueue.assign(1, std::move(remoteName));
+    ViewPending = true;
+    View();
+}
+
+void TForm1::ChangeDirectory(const std::string& remoteName)
+{
+    FtpClient1->SetHostDirName(remoteName);
+    FtpClient1->Cwd();
+}
+
+void TForm1::ChangeToParentDirectory()
+{
+    FtpClient1->CDup();
+}
+
+void TForm1::MakeDirectory(const std::string& remoteName)
+{
+    FtpClient1->SetHostFileName(remoteName);
+    FtpClient1->Mkd();
+}
+
+void TForm1::RemoveDirectory(const std::string& remoteName)
+{
+    FtpClient1->SetHostFileName(remoteName);
+    FtpClient1->Rmd();
+}
+
+void TForm1::CloseSession()
+{
+    FtpClient1->Quit();
+    close();
 }
 
 // ---- Viewer -------------------------------------------------------------------------------------

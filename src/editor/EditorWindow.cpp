@@ -1,6 +1,6 @@
 // The editor window: construction, toolbar, menus, formatting commands and the close rule.
-// File operations, the Unix import and printing are in editFiles.cpp.
-#include "editor/editUnit1.h"
+// File operations, the Unix import and printing are in EditorFileCommands.cpp.
+#include "editor/EditorWindow.h"
 
 #include "editor/TextConvert.h"
 #include "frame/MessageBoxes.h"

@@ -1,5 +1,6 @@
-// The frame window: a multiple-document main window whose child windows are the editors and,
-// from later libraries, the telnet windows; free-standing windows (about, FTP) are owned by it.
+// TMyMDI: the frame window, a multiple-document main window whose child windows are the editors
+// and, from later libraries, the telnet windows; free-standing windows (about, FTP) are owned by
+// it.
 //
 // Menus: File and Internet (group 0), Window and About (group 9). While the active child window
 // has menus of its own (frame::TMenuMergeClient), they take the place of File and Internet;

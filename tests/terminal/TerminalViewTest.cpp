@@ -3,7 +3,7 @@
 #include "TerminalTestUtil.h"
 
 #include "terminal/Cp437.h"
-#include "terminal/EmulView.h"
+#include "terminal/TerminalView.h"
 
 #include <QApplication>
 #include <QFile>
@@ -41,7 +41,7 @@ protected:
     }
 };
 
-class EmulView : public ::testing::Test {
+class TerminalView : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -79,7 +79,7 @@ TEST(Cp437Glyphs, MatchTheCodePage)
     EXPECT_EQ(terminal::Cp437ToUnicode[0x7F], u'\u2302');
 }
 
-TEST_F(EmulView, NewViewShowsEmulVTInWhiteOnBlack)
+TEST_F(TerminalView, NewViewShowsEmulVTInWhiteOnBlack)
 {
     TEmulVT fresh;
     EXPECT_EQ(fresh.size(), QSize(250, 100));
@@ -111,7 +111,7 @@ TEST_F(EmulView, NewViewShowsEmulVTInWhiteOnBlack)
     EXPECT_EQ(img.pixel(o.x() + 2, o.y() + 2) & 0xFFFFFF, Pal(0) & 0xFFFFFF);
 }
 
-TEST_F(EmulView, PaintsAttributesWithThePaletteAndTheMonochromeRule)
+TEST_F(TerminalView, PaintsAttributesWithThePaletteAndTheMonochromeRule)
 {
     // 0xDB fills its cell with the text colour; a space shows the background only.
     view->DisplayText("\x1b[1;31m\xDB\x1b[0m \x1b[5m\xDB \x1b[0m\r\n");
@@ -149,7 +149,7 @@ TEST_F(EmulView, PaintsAttributesWithThePaletteAndTheMonochromeRule)
     EXPECT_EQ(img.pixel(o.x() + 2, o.y() + 1) & 0xFFFFFF, 0xFFFFFFu);
 }
 
-TEST_F(EmulView, EveryPixelOfTheClientAreaIsPainted)
+TEST_F(TerminalView, EveryPixelOfTheClientAreaIsPainted)
 {
     // White margins (monochrome) in a window taller than the 50 lines of the stock and wider
     // than the grid: nothing is left unpainted at the bottom or the right edge.
@@ -162,7 +162,7 @@ TEST_F(EmulView, EveryPixelOfTheClientAreaIsPainted)
     EXPECT_EQ(img.pixel(c.right() - 20, c.top() + 10) & 0xFFFFFF, 0xFFFFFFu);
 }
 
-TEST_F(EmulView, MarginColourStaysWithinThePalette)
+TEST_F(TerminalView, MarginColourStaysWithinThePalette)
 {
     const QPoint o = view->ClientRect().topLeft();
     // CurrentAttr 0x70: entry 0x70 div 15 = 7.
@@ -175,7 +175,7 @@ TEST_F(EmulView, MarginColourStaysWithinThePalette)
     EXPECT_EQ(Grab(*view).pixel(o.x() + 2, o.y() + 1) & 0xFFFFFF, Pal(15) & 0xFFFFFF);
 }
 
-TEST_F(EmulView, AChangedCellInvalidatesOnlyItsRectangleAndTheCursorCell)
+TEST_F(TerminalView, AChangedCellInvalidatesOnlyItsRectangleAndTheCursorCell)
 {
     view->DisplayText("\x1b[11;21H");
     Settle();
@@ -214,7 +214,7 @@ TEST_F(EmulView, AChangedCellInvalidatesOnlyItsRectangleAndTheCursorCell)
     EXPECT_EQ(painted, QRegion(view->rect()));
 }
 
-TEST_F(EmulView, ManyChangesBetweenFramesArePaintedTogether)
+TEST_F(TerminalView, ManyChangesBetweenFramesArePaintedTogether)
 {
     Settle();
     PaintRecorder rec(view.get());
@@ -224,7 +224,7 @@ TEST_F(EmulView, ManyChangesBetweenFramesArePaintedTogether)
     EXPECT_LE(rec.regions.size(), 2u);
 }
 
-TEST_F(EmulView, CaretFollowsTheCursorAndTheHostsShowHide)
+TEST_F(TerminalView, CaretFollowsTheCursorAndTheHostsShowHide)
 {
     EXPECT_FALSE(view->CaretCreated());
     view->setFocus();
@@ -252,7 +252,7 @@ TEST_F(EmulView, CaretFollowsTheCursorAndTheHostsShowHide)
     EXPECT_FALSE(view->Screen().HasFocus());
 }
 
-TEST_F(EmulView, ScrollBarLinesMoveTheViewOffsetWithinTheStock)
+TEST_F(TerminalView, ScrollBarLinesMoveTheViewOffsetWithinTheStock)
 {
     QScrollBar* bar = view->ScrollBar();
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
@@ -271,7 +271,7 @@ TEST_F(EmulView, ScrollBarLinesMoveTheViewOffsetWithinTheStock)
     EXPECT_EQ(CountColour(img, CellRect(*view, 49, 0), Pal(7)), 0);
 }
 
-TEST_F(EmulView, SizeLineHeightAndTranslationProperties)
+TEST_F(TerminalView, SizeLineHeightAndTranslationProperties)
 {
     view->DisplayText("keep");
     view->SetRows(25);
@@ -306,7 +306,7 @@ TEST_F(EmulView, SizeLineHeightAndTranslationProperties)
     EXPECT_EQ(view->Screen().Line(0).Chars[0], 0x82);
 }
 
-TEST_F(EmulView, FontsAreFixedPitchWithFallbackForMissingFamilies)
+TEST_F(TerminalView, FontsAreFixedPitchWithFallbackForMissingFamilies)
 {
     const QString systemFixed = FixedPitchFamily();
     EXPECT_TRUE(QFontDatabase::isFixedPitch(systemFixed));
@@ -332,7 +332,7 @@ TEST_F(EmulView, FontsAreFixedPitchWithFallbackForMissingFamilies)
     EXPECT_EQ(CountColour(img, CellCore(*view, 2, 11).adjusted(2, 0, 0, 0), Pal(7)), 0);
 }
 
-TEST(EmulViewLog, OpensOnceAppendsRawBytesAndCloses)
+TEST(TerminalViewLog, OpensOnceAppendsRawBytesAndCloses)
 {
     QFile::remove(QStringLiteral("EMULVT.LOG"));
     {

@@ -1,9 +1,9 @@
-// The FTP transfer window (copyform, caption "Transfer Files", after a connect "Transfer Files
-// to/from:  " + host): the local computer on the left, the command buttons in the middle, the
-// remote computer on the right and the transfer log at the bottom. It turns the user's selections
-// into the login window's file queue (Form1->FileQueue) and lets the login window drive the FTP
-// engine; it reads the listing file that the engine has written into the remote directory list
-// and the remote file grid (ParseDir).
+// Tcopyform: the FTP transfer window (copyform, caption "Transfer Files", after a connect
+// "Transfer Files to/from:  " + host): the local computer on the left, the command buttons in the
+// middle, the remote computer on the right and the transfer log at the bottom. It turns the user's
+// selections into names and hands them to the window that runs the session through
+// TFtpTransferOperations (the login window); it reads the listing file that the engine has written
+// into the remote directory list and the remote file grid (ParseDir).
 //
 // The local side is a place box, a directory list and a file list (FileControls.h): the directory
 // list's directory is the local directory of all transfers. Remote names are kept as the server's
@@ -11,13 +11,14 @@
 #pragma once
 
 #include "ftp/FileControls.h"
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpTransferOperations.h"
 
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -33,6 +34,11 @@ class Tcopyform : public QWidget {
     Q_OBJECT
 public:
     explicit Tcopyform(QWidget* owner = nullptr);
+
+    // The window that carries out this window's operations (not owned; null: the buttons that
+    // need a session do nothing). The login window sets itself and clears itself when it goes.
+    void SetOperations(TFtpTransferOperations* operations) { operations_ = operations; }
+    TFtpTransferOperations* Operations() const { return operations_; }
 
     // ---- Controls ----
     QWidget* Panel2 = nullptr;
@@ -98,18 +104,19 @@ private:
     void FormCreate();
     void FormResize();
     void BuildControls();
-    // Fills the login window's FileQueue with remote names: the selected grid rows (only the
-    // top one when topOnly) with "Directory Listings" on, else one name asked for with an input
-    // box titled title. False when the input box was answered with nothing.
-    bool TakeRemoteNames(const QString& title, bool topOnly);
-    // Adds the full path of every selected local file to FileQueue, deselecting it.
-    void TakeLocalFiles();
-    // Asks for a directory name (cut to 255 characters) and runs operation on it, logging
-    // verb + " " + name; an empty answer does nothing.
+    // The remote names to work on: the selected grid rows (only the top one when topOnly) with
+    // "Directory Listings" on, else one name asked for with an input box titled title. False when
+    // the input box was answered with nothing.
+    bool TakeRemoteNames(const QString& title, bool topOnly, std::vector<std::string>& names);
+    // The full path of every selected local file, deselecting it.
+    std::vector<std::string> TakeLocalFiles();
+    // Asks for a directory name (cut to 255 characters), logs verb + " " + name and runs
+    // operation on it; an empty answer does nothing.
     void AskForDirectory(const QString& title, const QString& verb,
-                         bool (TFtpClient::*operation)());
+                         void (TFtpTransferOperations::*operation)(const std::string&));
 
     std::string remoteDirBytes_;  // what the server named the directory shown in RemoteDirEdit
+    TFtpTransferOperations* operations_ = nullptr;
 };
 
 // The program's transfer window, created at start-up (hidden).

@@ -3,8 +3,8 @@
 // and the windows work inside it, each with its own connection.
 #include "FrameMenuFixture.h"
 
-#include "editor/editUnit1.h"
-#include "telnet/tndemo1.h"
+#include "editor/EditorWindow.h"
+#include "telnet/PlainTelnetWindow.h"
 
 #include "support/EventLoopWait.h"
 #include "support/RawSocket.h"
@@ -29,12 +29,12 @@ using testsupport::ProcessEventsUntil;
 
 namespace {
 
-class TnDemoMenu : public FrameMenuFixture {
+class PlainTelnetMenu : public FrameMenuFixture {
 protected:
     QList<TTnDemoForm*> TelnetWindows() const { return Children<TTnDemoForm>(); }
 };
 
-TEST_F(TnDemoMenu, EachChoiceOpensANewPlainTelnetWindow)
+TEST_F(PlainTelnetMenu, EachChoiceOpensANewPlainTelnetWindow)
 {
     // The editor is active: its Internet menu is the one on the menu bar.
     ASSERT_EQ(MenuBarTexts(),
@@ -60,7 +60,7 @@ TEST_F(TnDemoMenu, EachChoiceOpensANewPlainTelnetWindow)
     EXPECT_EQ(frame_->WindowList().count(QStringLiteral("Telnet")), 2);
 }
 
-TEST_F(TnDemoMenu, WindowsInsideTheFrameConnectTypeAndClose)
+TEST_F(PlainTelnetMenu, WindowsInsideTheFrameConnectTypeAndClose)
 {
     Choose(QStringLiteral("Internet"), QStringLiteral("Telnet (No Term. Emulation)"));
     Choose(QStringLiteral("Internet"), QStringLiteral("Telnet (No Term. Emulation)"));

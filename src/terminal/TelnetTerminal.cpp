@@ -1,8 +1,8 @@
-#include "terminal/TnEmulvt.h"
+#include "terminal/TelnetTerminal.h"
 
 #include "platform/Beep.h"
 #include "platform/IniFile.h"
-#include "terminal/Tnoptfrm.h"
+#include "terminal/TerminalOptionsDialog.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -5,7 +5,7 @@
 #include "peers/TelnetdPeer.h"
 #include "support/Modal.h"
 #include "support/PeerProcess.h"
-#include "telnet/tndemo1.h"
+#include "telnet/PlainTelnetWindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -32,7 +32,7 @@ QStringList Lines(const TTnDemoForm& form)
     return lines;
 }
 
-class TnDemoFormTest : public ::testing::Test {
+class PlainTelnetWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -65,7 +65,7 @@ protected:
     QPointer<TTnDemoForm> form;
 };
 
-TEST_F(TnDemoFormTest, StartsDisconnectedWithItsInitialTexts)
+TEST_F(PlainTelnetWindowTest, StartsDisconnectedWithItsInitialTexts)
 {
     EXPECT_EQ(form->objectName(), QStringLiteral("TnDemoForm"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Telnet"));
@@ -85,7 +85,7 @@ TEST_F(TnDemoFormTest, StartsDisconnectedWithItsInitialTexts)
     EXPECT_EQ(form->TnCnx->parent(), form.data());
 }
 
-TEST_F(TnDemoFormTest, ConnectAndDisconnectSwitchStatesAndFocus)
+TEST_F(PlainTelnetWindowTest, ConnectAndDisconnectSwitchStatesAndFocus)
 {
     form->DisplayMemo->setPlainText(QStringLiteral("old text"));
     form->TnCnx->SetTermType("OTHER");
@@ -121,7 +121,7 @@ TEST_F(TnDemoFormTest, ConnectAndDisconnectSwitchStatesAndFocus)
     ExpectDisconnectedState();
 }
 
-TEST_F(TnDemoFormTest, TypedCharactersAreSentAsOneByteEachAndNotShown)
+TEST_F(PlainTelnetWindowTest, TypedCharactersAreSentAsOneByteEachAndNotShown)
 {
     ScriptedServer server;
     ConnectToServer(server);
@@ -164,7 +164,7 @@ TEST_F(TnDemoFormTest, TypedCharactersAreSentAsOneByteEachAndNotShown)
     EXPECT_EQ(form->DisplayMemo->toPlainText(), before);
 }
 
-TEST_F(TnDemoFormTest, ReceivedTextRules)
+TEST_F(PlainTelnetWindowTest, ReceivedTextRules)
 {
     struct Case {
         const char* name;
@@ -197,7 +197,7 @@ TEST_F(TnDemoFormTest, ReceivedTextRules)
     EXPECT_EQ(Lines(*form), QStringList{QStringLiteral("ab")});
 }
 
-TEST_F(TnDemoFormTest, ReceivedTextThroughTheSession)
+TEST_F(PlainTelnetWindowTest, ReceivedTextThroughTheSession)
 {
     ScriptedServer server;
     ConnectToServer(server);
@@ -212,7 +212,7 @@ TEST_F(TnDemoFormTest, ReceivedTextThroughTheSession)
               (QStringList{QStringLiteral("login: user"), QStringLiteral("visible")}));
 }
 
-TEST_F(TnDemoFormTest, LongLinesGoOnInTheNextLine)
+TEST_F(PlainTelnetWindowTest, LongLinesGoOnInTheNextLine)
 {
     const int max = TTnDemoForm::MaxLineLength;
     form->AppendReceivedText(std::string(static_cast<std::size_t>(max) - 2, 'a'));
@@ -224,7 +224,7 @@ TEST_F(TnDemoFormTest, LongLinesGoOnInTheNextLine)
     EXPECT_EQ(lines[2], QStringLiteral("f"));
 }
 
-TEST_F(TnDemoFormTest, MegabyteBurstWithoutLineEndsIsShownWhole)
+TEST_F(PlainTelnetWindowTest, MegabyteBurstWithoutLineEndsIsShownWhole)
 {
     // Appending to one ever longer line would take minutes; the window keeps lines short.
     ScriptedServer server;
@@ -246,7 +246,7 @@ TEST_F(TnDemoFormTest, MegabyteBurstWithoutLineEndsIsShownWhole)
               QString::fromLatin1(burst.data(), static_cast<qsizetype>(size)));
 }
 
-TEST_F(TnDemoFormTest, RefusedConnectPassesThroughConnectedToDisconnected)
+TEST_F(PlainTelnetWindowTest, RefusedConnectPassesThroughConnectedToDisconnected)
 {
     QStringList states;
     auto connected = form->TnCnx->OnSessionConnected;
@@ -270,7 +270,7 @@ TEST_F(TnDemoFormTest, RefusedConnectPassesThroughConnectedToDisconnected)
     EXPECT_EQ(form->DisplayMemo->toPlainText(), QString());
 }
 
-TEST_F(TnDemoFormTest, UnknownHostIsShownInTheErrorBoxAndTheWindowStaysDisconnected)
+TEST_F(PlainTelnetWindowTest, UnknownHostIsShownInTheErrorBoxAndTheWindowStaysDisconnected)
 {
     testsupport::ModalAnswerer answerer;
     answerer.Expect(testsupport::ClickButton(QMessageBox::Ok));
@@ -292,7 +292,7 @@ TEST_F(TnDemoFormTest, UnknownHostIsShownInTheErrorBoxAndTheWindowStaysDisconnec
     ExpectDisconnectedState();
 }
 
-TEST_F(TnDemoFormTest, TwoWindowsHaveTheirOwnConnections)
+TEST_F(PlainTelnetWindowTest, TwoWindowsHaveTheirOwnConnections)
 {
     QPointer<TTnDemoForm> first = form;
     ScriptedServer serverA, serverB;
@@ -325,7 +325,7 @@ TEST_F(TnDemoFormTest, TwoWindowsHaveTheirOwnConnections)
     EXPECT_EQ(serverB.Read(1), "c");
 }
 
-TEST_F(TnDemoFormTest, RealTelnetServerShowsThePromptAndRunsACommand)
+TEST_F(PlainTelnetWindowTest, RealTelnetServerShowsThePromptAndRunsACommand)
 {
     testsupport::TelnetdPeer server;
     ASSERT_TRUE(server.Start()) << server.Error().toStdString();

@@ -5,7 +5,7 @@
 #include "platform/Beep.h"
 #include "platform/IniFile.h"
 #include "support/RawSocket.h"
-#include "terminal/TnEmulvt.h"
+#include "terminal/TelnetTerminal.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,7 +24,7 @@ QString IniPath()
     return IsolatedDirs::ConfigDir() + QStringLiteral("/zarvos-tests/TNEMULVT.INI");
 }
 
-class TnEmulVTTest : public ::testing::Test {
+class TelnetTerminalTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -59,7 +59,7 @@ protected:
     RawFd listener, peer;
 };
 
-TEST_F(TnEmulVTTest, DefaultsAndAHostWithoutASection)
+TEST_F(TelnetTerminalTest, DefaultsAndAHostWithoutASection)
 {
     EXPECT_EQ(term->IniFilename(), QStringLiteral("TNEMULVT.INI"));
     EXPECT_EQ(term->SectionName(), QStringLiteral("Windows"));
@@ -90,7 +90,7 @@ TEST_F(TnEmulVTTest, DefaultsAndAHostWithoutASection)
                  term->UpperLock() || term->Xlat());
 }
 
-TEST_F(TnEmulVTTest, StoredSettingsAreAppliedWithinTheTerminalsRange)
+TEST_F(TelnetTerminalTest, StoredSettingsAreAppliedWithinTheTerminalsRange)
 {
     {
         platform::IniFile ini(QStringLiteral("TNEMULVT.INI"));
@@ -125,7 +125,7 @@ TEST_F(TnEmulVTTest, StoredSettingsAreAppliedWithinTheTerminalsRange)
     EXPECT_EQ(term->Rows(), 25);
 }
 
-TEST(TnEmulVTFont, SettingsRoundTripAndTheNoFontMark)
+TEST(TelnetTerminalFont, SettingsRoundTripAndTheNoFontMark)
 {
     QTemporaryDir dir;
     platform::IniFile ini(dir.filePath(QStringLiteral("t.ini")));
@@ -161,7 +161,7 @@ TEST(TnEmulVTFont, SettingsRoundTripAndTheNoFontMark)
     EXPECT_EQ(ini.ReadInteger("p", "FontSize", 0), 15);
 }
 
-TEST_F(TnEmulVTTest, ConnectWithoutAHostNameDoesNothing)
+TEST_F(TelnetTerminalTest, ConnectWithoutAHostNameDoesNothing)
 {
     term->Connect();
     EXPECT_EQ(LineText(term->Screen(), 0), "EmulVT");
@@ -170,7 +170,7 @@ TEST_F(TnEmulVTTest, ConnectWithoutAHostNameDoesNothing)
     EXPECT_TRUE(events.empty());
 }
 
-TEST_F(TnEmulVTTest, ARefusedConnectionShowsTheFailureThenTheClosedLine)
+TEST_F(TelnetTerminalTest, ARefusedConnectionShowsTheFailureThenTheClosedLine)
 {
     std::uint16_t port = 0;
     {
@@ -192,7 +192,7 @@ TEST_F(TnEmulVTTest, ARefusedConnectionShowsTheFailureThenTheClosedLine)
     EXPECT_EQ(LineText(s, 3), "*** Server has closed ***");
 }
 
-TEST_F(TnEmulVTTest, AnUnknownHostRaisesAfterTheScreenIsCleared)
+TEST_F(TelnetTerminalTest, AnUnknownHostRaisesAfterTheScreenIsCleared)
 {
     term->SetHostName(QStringLiteral("no-such-host.invalid"));
     term->SetPort(QStringLiteral("23"));
@@ -201,7 +201,7 @@ TEST_F(TnEmulVTTest, AnUnknownHostRaisesAfterTheScreenIsCleared)
     EXPECT_EQ(FindLine(term->Screen(), "Connecting"), -1);
 }
 
-TEST_F(TnEmulVTTest, ReceivedDataTypingAndFunctionKeysOnTheWire)
+TEST_F(TelnetTerminalTest, ReceivedDataTypingAndFunctionKeysOnTheWire)
 {
     std::string seen;
     term->OnDataAvailable = [&](QObject*, char* b, std::int32_t& len) {
@@ -250,7 +250,7 @@ TEST_F(TnEmulVTTest, ReceivedDataTypingAndFunctionKeysOnTheWire)
     QTest::keyClick(term.get(), Qt::Key_PageUp);
 }
 
-TEST_F(TnEmulVTTest, MouseMarkingSnapsToCellsAndReleasesThePointer)
+TEST_F(TelnetTerminalTest, MouseMarkingSnapsToCellsAndReleasesThePointer)
 {
     term->SetFont(QFont(QStringLiteral("DejaVu Sans Mono"), 10));
     term->SetLineHeight(16);

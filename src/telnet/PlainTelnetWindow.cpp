@@ -1,4 +1,4 @@
-#include "telnet/tndemo1.h"
+#include "telnet/PlainTelnetWindow.h"
 
 #include "frame/MessageBoxes.h"
 

@@ -1,5 +1,5 @@
-// The FTP login window (Form1, caption "FTP Login"): site profiles kept in the settings file, the
-// connection settings, and the log of the session. It owns the program's one FTP engine,
+// TForm1: the FTP login window (Form1, caption "FTP Login"): site profiles kept in the settings
+// file, the connection settings, and the log of the session. It owns the program's one FTP engine,
 // FtpClient1, and drives it for the transfer window (copyform): the engine's events land here, and
 // FtpClient1RequestDone decides after every finished request what comes next (the directory and
 // its listing after a connect or a directory change, the next file of a queue, the viewer).
@@ -36,9 +36,11 @@
 //   so in the log.
 #pragma once
 
+#include "ftp/FtpEngine.h"
 #include "ftp/FtpLocalFiles.h"
 #include "ftp/FtpProfiles.h"
-#include "ftp/Ftpcli.h"
+#include "ftp/FtpTransferOperations.h"
+#include "ftp/FtpWindowHelpers.h"
 
 #include <QPointer>
 #include <QString>
@@ -56,30 +58,16 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class TWait;
+class Tcopyform;
 
-namespace ftpui {
-
-// The program's input box: title, prompt, an empty default; the answer, or empty when cancelled.
-QString InputBox(QWidget* parent, const QString& title, const QString& prompt);
-// A plain message with an OK button.
-void ShowMessage(QWidget* parent, const QString& text);
-// The open window (shown or hidden) whose component name is name, or null.
-QWidget* FindWindow(const QString& name);
-// Puts a window in the middle of the screen.
-void CenterOnScreen(QWidget* window);
-// Shows a window and brings it to the front.
-void ShowWindow(QWidget* window);
-// Local paths as the engine takes them (bytes) and back.
-std::string LocalBytes(const QString& path);
-QString LocalText(const std::string& path);
-
-}  // namespace ftpui
-
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public TFtpTransferOperations {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* owner = nullptr);
     ~TForm1() override;
+
+    // Makes transfer the window whose operations this window carries out.
+    void AttachTransferWindow(Tcopyform* transfer);
 
     // ---- Controls ----
     QWidget* Panel1 = nullptr;
@@ -140,8 +128,20 @@ public:
     void ViewTheFile();
     void RefreshListing();
 
+    // ---- The transfer window's operations ----
+    bool DirectoryListings() const override;
+    void UploadFiles(std::vector<std::string> localPaths) override;
+    void DownloadFiles(std::vector<std::string> remoteNames) override;
+    void DeleteRemoteFiles(std::vector<std::string> remoteNames) override;
+    void DeleteLocalFiles(std::vector<std::string> localPaths) override;
+    void ViewRemoteFile(std::string remoteName) override;
+    void ChangeDirectory(const std::string& remoteName) override;
+    void ChangeToParentDirectory() override;
+    void MakeDirectory(const std::string& remoteName) override;
+    void RemoveDirectory(const std::string& remoteName) override;
     // Adds a line to this window's log and to the transfer window's.
-    void Log(const QString& line);
+    void Log(const QString& line) override;
+    void CloseSession() override;
 
 private:
     using QueueStep = void (TForm1::*)();
@@ -170,7 +170,8 @@ private:
     std::string RemoteDirectory() const;
 
     std::unique_ptr<ftp::TProfileStore> store_;
-    ftp::TLocalTarget download_;  // the download under way
+    QPointer<Tcopyform> transfer_;  // the window attached by AttachTransferWindow
+    ftp::TLocalTarget download_;    // the download under way
     std::uint64_t requestsDone_ = 0;
     QueueStep queueNext_ = nullptr;
     bool queueRunning_ = false;

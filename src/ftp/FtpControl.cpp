@@ -1,8 +1,8 @@
 // The FTP engine's control connection: opening it, reading and judging replies, sending commands,
 // completing requests, abort, the chains of steps and the engine's notifications to itself.
 // The data connection and the transfers are in FtpTransfer.cpp, the synchronous operations of
-// TFtpClient in FtpClient.cpp.
-#include "ftp/Ftpcli.h"
+// TFtpClient in FtpSyncClient.cpp.
+#include "ftp/FtpEngine.h"
 
 #include "ftp/FtpNotifier.h"
 

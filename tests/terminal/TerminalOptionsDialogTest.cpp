@@ -5,8 +5,8 @@
 
 #include "platform/IniFile.h"
 #include "support/Modal.h"
-#include "terminal/TnEmulvt.h"
-#include "terminal/Tnoptfrm.h"
+#include "terminal/TelnetTerminal.h"
+#include "terminal/TerminalOptionsDialog.h"
 
 #include <QFontDialog>
 #include <QFontMetrics>
@@ -25,7 +25,7 @@ namespace {
 
 const QString kHost = QStringLiteral("127.0.0.1");
 
-class OptFormTest : public ::testing::Test {
+class TerminalOptionsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -65,7 +65,7 @@ TEST(ParseLeadingNumber, SpacesThenDigits)
     EXPECT_EQ(ParseLeadingNumber(QStringLiteral("99999999999999999999")), INT_MAX);
 }
 
-TEST_F(OptFormTest, LaboAndOkStoreAllFourteenKeysInOrder)
+TEST_F(TerminalOptionsDialogTest, LaboAndOkStoreAllFourteenKeysInOrder)
 {
     Show([&](TOptForm* dlg) {
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Options for 127.0.0.1"));
@@ -103,7 +103,7 @@ TEST_F(OptFormTest, LaboAndOkStoreAllFourteenKeysInOrder)
     EXPECT_TRUE(ini.ValueExists(QStringLiteral("Windows"), QStringLiteral("Options")));
 }
 
-TEST_F(OptFormTest, CancelKeepsTheReReadSettingsButStoresThePosition)
+TEST_F(TerminalOptionsDialogTest, CancelKeepsTheReReadSettingsButStoresThePosition)
 {
     Ini().WriteInteger(kHost, QStringLiteral("Rows"), 30);
     Ini().WriteInteger(kHost, QStringLiteral("FKeys"), 2);
@@ -123,7 +123,7 @@ TEST_F(OptFormTest, CancelKeepsTheReReadSettingsButStoresThePosition)
               QStringLiteral("600, 196, 371, 201, 0"));
 }
 
-TEST_F(OptFormTest, TypedNumbersAreReadByTheirLeadingDigitsAndLimitedByTheTerminal)
+TEST_F(TerminalOptionsDialogTest, TypedNumbersAreReadByTheirLeadingDigitsAndLimitedByTheTerminal)
 {
     Show([](TOptForm* dlg) {
         dlg->RowsEdit->setText(QStringLiteral(" 30"));
@@ -150,7 +150,7 @@ TEST_F(OptFormTest, TypedNumbersAreReadByTheirLeadingDigitsAndLimitedByTheTermin
     EXPECT_EQ(Ini().ReadInteger(kHost, QStringLiteral("Cols"), -1), 132);
 }
 
-TEST_F(OptFormTest, PositionIsStoredMaximisedAndRestoredAtTheNextRun)
+TEST_F(TerminalOptionsDialogTest, PositionIsStoredMaximisedAndRestoredAtTheNextRun)
 {
     Show([](TOptForm* dlg) {
         dlg->move(620, 210);
@@ -178,7 +178,7 @@ TEST_F(OptFormTest, PositionIsStoredMaximisedAndRestoredAtTheNextRun)
     });
 }
 
-TEST_F(OptFormTest, OneDialogServesEveryTerminalAndOutlivesThem)
+TEST_F(TerminalOptionsDialogTest, OneDialogServesEveryTerminalAndOutlivesThem)
 {
     Show([](TOptForm*) {});
     QPointer<TOptForm> first = OptForm;

@@ -8,7 +8,7 @@
 #include "platform/IniFile.h"
 #include "support/Modal.h"
 #include "support/RawSocket.h"
-#include "terminal/TnCli1.h"
+#include "terminal/TerminalWindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,7 +25,7 @@ static auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Isolat
 
 namespace {
 
-class TelnetFormTest : public ::testing::Test {
+class TerminalWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -73,7 +73,7 @@ protected:
     TTelnetForm* form = nullptr;
 };
 
-TEST_F(TelnetFormTest, StartsIdleWithItsControlsMenuAndTerminal)
+TEST_F(TerminalWindowTest, StartsIdleWithItsControlsMenuAndTerminal)
 {
     EXPECT_EQ(form->objectName(), QStringLiteral("TelnetForm"));
     EXPECT_TRUE(form->windowTitle().isEmpty());
@@ -112,7 +112,7 @@ TEST_F(TelnetFormTest, StartsIdleWithItsControlsMenuAndTerminal)
     EXPECT_EQ(t->geometry(), QRect(0, 56, 695, 434));
 }
 
-TEST_F(TelnetFormTest, AnEmptyHostNameStartsNothing)
+TEST_F(TerminalWindowTest, AnEmptyHostNameStartsNothing)
 {
     testsupport::ModalAnswerer answerer;
     form->HostNameEdit->clear();
@@ -128,7 +128,7 @@ TEST_F(TelnetFormTest, AnEmptyHostNameStartsNothing)
     EXPECT_EQ(answerer.Unexpected(), 0);
 }
 
-TEST_F(TelnetFormTest, AnUnknownHostShowsTheErrorAndEnablesConnectAgain)
+TEST_F(TerminalWindowTest, AnUnknownHostShowsTheErrorAndEnablesConnectAgain)
 {
     testsupport::ModalAnswerer answerer;
     answerer.Expect(testsupport::ClickButton(QMessageBox::Ok));
@@ -140,7 +140,7 @@ TEST_F(TelnetFormTest, AnUnknownHostShowsTheErrorAndEnablesConnectAgain)
     EXPECT_EQ(Status(form), QStringLiteral("Connecting"));
 }
 
-TEST_F(TelnetFormTest, StoredOptionsApplyBeforeARefusedAttempt)
+TEST_F(TerminalWindowTest, StoredOptionsApplyBeforeARefusedAttempt)
 {
     {
         platform::IniFile ini(QStringLiteral("TNEMULVT.INI"));
@@ -172,7 +172,7 @@ TEST_F(TelnetFormTest, StoredOptionsApplyBeforeARefusedAttempt)
     EXPECT_TRUE(ProcessEventsUntil([&] { return form->TnEmulVT1->hasFocus(); }, 2000));
 }
 
-TEST_F(TelnetFormTest, ASessionWithARealTelnetServer)
+TEST_F(TerminalWindowTest, ASessionWithARealTelnetServer)
 {
     ASSERT_TRUE(server.Start()) << server.Error().toStdString();
     ConnectToServer(form);
@@ -198,7 +198,7 @@ TEST_F(TelnetFormTest, ASessionWithARealTelnetServer)
     EXPECT_GE(FindLine(s, "*** Server has closed ***"), 0);
 }
 
-TEST_F(TelnetFormTest, TwoWindowsConnectedAtOnceStayIndependent)
+TEST_F(TerminalWindowTest, TwoWindowsConnectedAtOnceStayIndependent)
 {
     ASSERT_TRUE(server.Start()) << server.Error().toStdString();
     TTelnetForm* second = NewWindow();

@@ -1,4 +1,4 @@
-#include "terminal/Tnoptfrm.h"
+#include "terminal/TerminalOptionsDialog.h"
 
 #include "platform/IniFile.h"
 

@@ -1,9 +1,9 @@
-// The terminal view: TCustomEmulVT is a focusable, custom-painted widget that owns one TScreen,
-// feeds it the bytes to display, paints its cells in a fixed grid (a 16-colour palette or
-// monochrome), keeps a caret on the cursor cell, offers a vertical scroll bar over the line stock,
-// turns key presses into the bytes a host expects (three function-key tables, control letters,
-// dead keys), can log received bytes to "EMULVT.LOG" and frames a marking rectangle that its
-// telnet descendant sets. TEmulVT adds nothing.
+// TCustomEmulVT / TEmulVT: the terminal view. TCustomEmulVT is a focusable, custom-painted widget
+// that owns one TScreen, feeds it the bytes to display, paints its cells in a fixed grid (a
+// 16-colour palette or monochrome), keeps a caret on the cursor cell, offers a vertical scroll bar
+// over the line stock, turns key presses into the bytes a host expects (three function-key tables,
+// control letters, dead keys), can log received bytes to "EMULVT.LOG" and frames a marking
+// rectangle that its telnet descendant sets. TEmulVT adds nothing.
 //
 // Geometry (client coordinates, inside the border): the grid starts 6 pixels from the left and 4
 // from the top; buffer line L is drawn at window row L - ViewOffset; the characters of column k

@@ -4,9 +4,9 @@
 #include "TerminalTestUtil.h"
 
 #include "support/Modal.h"
-#include "terminal/EmulView.h"
 #include "terminal/FunctionKeys.h"
 #include "terminal/KeyMap.h"
+#include "terminal/TerminalView.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,7 +22,7 @@ using namespace termtest;
 
 namespace {
 
-class EmulKeys : public ::testing::Test {
+class TerminalKeys : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -82,7 +82,7 @@ protected:
     int shortcuts = 0;
 };
 
-TEST_F(EmulKeys, FunctionKeysFollowTheSelectedTable)
+TEST_F(TerminalKeys, FunctionKeysFollowTheSelectedTable)
 {
     view->SetFKeys(1);
     Key(Qt::Key_F1);
@@ -106,7 +106,7 @@ TEST_F(EmulKeys, FunctionKeysFollowTheSelectedTable)
     EXPECT_TRUE(view->hasFocus());
 }
 
-TEST_F(EmulKeys, TabInScoAndF10InA11StayInTheTerminal)
+TEST_F(TerminalKeys, TabInScoAndF10InA11StayInTheTerminal)
 {
     view->SetFKeys(0);
     Key(Qt::Key_Tab);
@@ -131,7 +131,7 @@ TEST_F(EmulKeys, TabInScoAndF10InA11StayInTheTerminal)
     EXPECT_EQ(shortcuts, 1);
 }
 
-TEST_F(EmulKeys, LettersControlKeysAndCapsLock)
+TEST_F(TerminalKeys, LettersControlKeysAndCapsLock)
 {
     view->SetXlat(false);  // typed characters as they are, without SendMap
     Key(Qt::Key_C, Qt::ControlModifier);
@@ -162,7 +162,7 @@ TEST_F(EmulKeys, LettersControlKeysAndCapsLock)
     EXPECT_EQ(typed, "\x82");
 }
 
-TEST_F(EmulKeys, DeadKeysAccentTheNextVowel)
+TEST_F(TerminalKeys, DeadKeysAccentTheNextVowel)
 {
     view->SetXlat(false);
     Press(Qt::Key_Dead_Circumflex, Qt::NoModifier, QString());
@@ -179,7 +179,7 @@ TEST_F(EmulKeys, DeadKeysAccentTheNextVowel)
               "bo");
 }
 
-TEST_F(EmulKeys, KeypadCursorKeysWithNumLockOffMatchTheCursorBlock)
+TEST_F(TerminalKeys, KeypadCursorKeysWithNumLockOffMatchTheCursorBlock)
 {
     view->SetFKeys(2);
     Key(Qt::Key_Home, Qt::KeypadModifier);
@@ -193,7 +193,7 @@ TEST_F(EmulKeys, KeypadCursorKeysWithNumLockOffMatchTheCursorBlock)
     EXPECT_TRUE(typed.empty());
 }
 
-TEST_F(EmulKeys, KeyCaptureShowsTheDefinitionAndPutsItOnTheClipboard)
+TEST_F(TerminalKeys, KeyCaptureShowsTheDefinitionAndPutsItOnTheClipboard)
 {
     testsupport::ModalAnswerer answerer;
     answerer.Expect(testsupport::ClickButton(QMessageBox::Ok));
@@ -213,7 +213,7 @@ TEST_F(EmulKeys, KeyCaptureShowsTheDefinitionAndPutsItOnTheClipboard)
     EXPECT_TRUE(typed.empty());
 }
 
-TEST_F(EmulKeys, TheFilterIsTheViewsOnlyWhileItHasTheFocus)
+TEST_F(TerminalKeys, TheFilterIsTheViewsOnlyWhileItHasTheFocus)
 {
     int seen = 0;
     // The view installed its filter when it got the focus; ours goes under it.
@@ -243,7 +243,7 @@ TEST_F(EmulKeys, TheFilterIsTheViewsOnlyWhileItHasTheFocus)
     SetApplicationKeyFilter(nullptr);
 }
 
-TEST_F(EmulKeys, LocalEchoShowsTypedCharacters)
+TEST_F(TerminalKeys, LocalEchoShowsTypedCharacters)
 {
     view->SetLocalEcho(true);
     view->SetXlat(false);

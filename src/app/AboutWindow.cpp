@@ -1,4 +1,4 @@
-#include "app/aboutUnit2.h"
+#include "app/AboutWindow.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

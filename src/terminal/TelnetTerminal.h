@@ -32,7 +32,7 @@
 
 #include "net/WSocket.h"
 #include "telnet/TnCnx.h"
-#include "terminal/EmulView.h"
+#include "terminal/TerminalView.h"
 
 #include <QString>
 

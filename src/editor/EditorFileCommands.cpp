@@ -1,7 +1,7 @@
 // The editor window's file operations: Unix import, DOS-or-RTF open, the three saves, printing.
+#include "editor/EditorWindow.h"
 #include "editor/Rtf.h"
 #include "editor/TextConvert.h"
-#include "editor/editUnit1.h"
 #include "frame/MessageBoxes.h"
 
 #include <QAbstractTextDocumentLayout>

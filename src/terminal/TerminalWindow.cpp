@@ -1,4 +1,4 @@
-#include "terminal/TnCli1.h"
+#include "terminal/TerminalWindow.h"
 
 #include "frame/MessageBoxes.h"
 #include "net/WSocket.h"

@@ -1,5 +1,5 @@
-// The about window: a free-standing window owned by the frame, hidden (not destroyed) when
-// closed, so "About" shows the same window again.
+// TFrmAbout: the about window, a free-standing window owned by the frame, hidden (not destroyed)
+// when closed, so "About" shows the same window again.
 #pragma once
 
 #include <QPointer>

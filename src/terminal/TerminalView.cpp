@@ -1,4 +1,4 @@
-#include "terminal/EmulView.h"
+#include "terminal/TerminalView.h"
 
 #include "platform/FileErrors.h"
 #include "terminal/Cp437.h"
