@@ -9,7 +9,7 @@ namespace testsupport {
 namespace {
 
 // pyftpdlib's command-line server with throttled data connections: PORT USER PASS DIR RATE.
-const char* const kThrottledServer = R"(import sys
+const char* const kThrottledServer = R"(import sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
@@ -19,6 +19,25 @@ authorizer.add_user(user, password, root, perm="elradfmwMT")
 class Throttled(ThrottledDTPHandler):
     read_limit = int(rate)
     write_limit = int(rate)
+    ac_in_buffer_size = 8192
+    ac_out_buffer_size = 8192
+    _next = 0.0
+    # pyftpdlib's rule over tenths of a second instead of whole seconds: a steady flow rather
+    # than one burst a second.
+    def _throttle_bandwidth(self, len_chunk, max_speed):
+        self._datacount += len_chunk
+        if self._datacount < max_speed / 10:
+            return
+        self._datacount = 0
+        now = time.monotonic()
+        self._next = max(self._next + 0.1, now)
+        if self._next > now:
+            def unsleep():
+                self.add_channel(events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
+            self.del_channel()
+            self._cancel_throttler()
+            self._throttler = self.ioloop.call_later(self._next - now, unsleep,
+                                                     _errback=self.handle_error)
 class Handler(FTPHandler):
     pass
 Handler.authorizer = authorizer
