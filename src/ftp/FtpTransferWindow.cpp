@@ -347,8 +347,9 @@ std::int64_t Tcopyform::ListedSize(const std::string& remoteName) const
 void Tcopyform::BeginProgress(const QString& what, std::int64_t size)
 {
     progressRunning_ = true;
-    // A long name is shortened in its middle, so the figures stay in view; the tooltip has it.
-    progressWhat_ = what.size() > 36 ? what.left(20) + QChar(0x2026) + what.right(15) : what;
+    // The figures come first and the transfer's name after them, so a long name is what the
+    // label cuts; the tooltip has it whole.
+    progressWhat_ = QStringLiteral(" (") + what + u')';
     ProgressLabel->setToolTip(what);
     progressSize_ = size;
     progressBytes_ = 0;
@@ -381,15 +382,15 @@ void Tcopyform::EndProgress(bool completed)
     const qint64 ms = std::max<qint64>(1, progressClock_.elapsed());
     Label4->setText(QString::number(progressBytes_) + QStringLiteral(" bytes sent"));
     if (completed && progressSize_ > 0) ProgressBar1->setValue(100);
-    QString text = progressWhat_ + QStringLiteral(": ");
+    QString text;
     if (completed)
-        text += QStringLiteral("%1 bytes in %2 s, %3")
-                    .arg(Count(progressBytes_))
-                    .arg(double(ms) / 1000.0, 0, 'f', 1)
-                    .arg(Rate(double(progressBytes_) * 1000.0 / double(ms)));
+        text = QStringLiteral("%1 bytes in %2 s, %3")
+                   .arg(Count(progressBytes_))
+                   .arg(double(ms) / 1000.0, 0, 'f', 1)
+                   .arg(Rate(double(progressBytes_) * 1000.0 / double(ms)));
     else
-        text += QStringLiteral("stopped after %1 bytes").arg(Count(progressBytes_));
-    ProgressLabel->setText(text);
+        text = QStringLiteral("stopped after %1 bytes").arg(Count(progressBytes_));
+    ProgressLabel->setText(text + progressWhat_);
 }
 
 void Tcopyform::PaintProgress()
@@ -398,7 +399,7 @@ void Tcopyform::PaintProgress()
     const qint64 ms = progressClock_.elapsed();
     // A rate needs a little time to mean something.
     const double rate = ms >= 200 ? double(progressBytes_) * 1000.0 / double(ms) : -1.0;
-    QString text = progressWhat_ + QStringLiteral(": ") + Count(progressBytes_);
+    QString text = Count(progressBytes_);
     if (progressSize_ > 0) {
         const std::int64_t shown = std::min(progressBytes_, progressSize_);
         ProgressBar1->setValue(int(shown * 100 / progressSize_));
@@ -416,7 +417,7 @@ void Tcopyform::PaintProgress()
                         double(std::max<std::int64_t>(0, progressSize_ - progressBytes_)) / rate +
                         0.5)));
     }
-    ProgressLabel->setText(text);
+    ProgressLabel->setText(text + progressWhat_);
 }
 
 // ---- Buttons ------------------------------------------------------------------------------------

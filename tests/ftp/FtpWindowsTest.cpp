@@ -731,7 +731,8 @@ TEST_F(FtpWindows, ProgressOfATransferAndCancel)
     ModalAnswerer answerer;
     FillLogin(QString(), slow.Port());
     Connect();
-    EXPECT_TRUE(copyform->ProgressLabel->text().startsWith("listing: "))
+    EXPECT_TRUE(copyform->ProgressLabel->text().contains(" bytes in ") &&
+                copyform->ProgressLabel->text().endsWith("/s (listing)"))
         << copyform->ProgressLabel->text().toStdString();
     EXPECT_LT(copyform->ProgressBar1->value(), 0) << "no size, no bar";
     EXPECT_FALSE(copyform->CancelTransferBut->isEnabled());
@@ -746,7 +747,7 @@ TEST_F(FtpWindows, ProgressOfATransferAndCancel)
     watch.setInterval(5);
     QObject::connect(&watch, &QTimer::timeout, [&] {
         const QString text = copyform->ProgressLabel->text();
-        if (!copyform->ProgressRunning() || !text.startsWith("get b.bin: ")) return;
+        if (!copyform->ProgressRunning() || !text.endsWith(" (get b.bin)")) return;
         if (texts.isEmpty()) sinceFirst.start();
         if (texts.isEmpty() || texts.back() != text) texts.append(text);
         if (percent < 0 && copyform->ProgressBar1->value() >= 30 && sinceFirst.elapsed() > 1000) {
@@ -764,7 +765,8 @@ TEST_F(FtpWindows, ProgressOfATransferAndCancel)
     ASSERT_GE(percent, 30) << "Cancel was not clicked during the download";
     EXPECT_LT(percent, 100);
     EXPECT_TRUE(seen.contains(" of 1,572,864 bytes, ")) << seen.toStdString();
-    EXPECT_TRUE(seen.contains(" KB/s, ") && seen.endsWith(" left")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains(" KB/s, ") && seen.endsWith(" left (get b.bin)"))
+        << seen.toStdString();
     // At most about ten updates a second (and more than one).
     EXPECT_GE(texts.size(), 3) << texts.join(" / ").toStdString();
     EXPECT_LE(texts.size(), 11 * (sinceFirst.elapsed() / 1000 + 1)) << texts.size();
@@ -778,7 +780,8 @@ TEST_F(FtpWindows, ProgressOfATransferAndCancel)
     EXPECT_FALSE(Lines(Form1->Memo1).contains("get a.bin " + Local("a.bin")));
     EXPECT_EQ(answerer.Unexpected(), 0) << "no error box for a cancelled transfer";
     EXPECT_FALSE(copyform->CancelTransferBut->isEnabled());
-    EXPECT_TRUE(copyform->ProgressLabel->text().startsWith("get b.bin: stopped after "));
+    EXPECT_TRUE(copyform->ProgressLabel->text().startsWith("stopped after "));
+    EXPECT_TRUE(copyform->ProgressLabel->text().endsWith(" (get b.bin)"));
     EXPECT_FALSE(Form1->FtpClient1->Connected());
     slow.Stop();
 }
