@@ -368,9 +368,9 @@ void TCustomEmulVT::SetCols(int Value)
 
 void TCustomEmulVT::SetLineHeight(int Value)
 {
-    lineHeight_ = std::clamp(Value, kMinLineHeight, kMaxLineHeight);
+    lineHeightSetting_ = std::clamp(Value, kMinLineHeight, kMaxLineHeight);
     // A cell never cuts its glyphs: it is at least as high as the font's glyphs.
-    lineHeight_ = std::max(lineHeight_, fontHeight_);
+    lineHeight_ = std::max(lineHeightSetting_, fontHeight_);
 }
 
 void TCustomEmulVT::SetFont(const QFont& Value)

@@ -183,10 +183,12 @@ public:
     // Limited to 1..50 and 1..132; an unchanged value does nothing, another one blanks the screen.
     void SetRows(int Value);
     void SetCols(int Value);
+    // The cell's height: the LineHeight set, but not below FontHeight.
     int LineHeight() const { return lineHeight_; }
-    // Stored only (no re-measure, no repaint), within kMinLineHeight..kMaxLineHeight and not
-    // below FontHeight.
+    // Stored only (no re-measure, no repaint), within kMinLineHeight..kMaxLineHeight.
     void SetLineHeight(int Value);
+    // The LineHeight as set (MeasureFont sets the font's height), which the cell may exceed.
+    int LineHeightSetting() const { return lineHeightSetting_; }
     // The height the font's glyphs need (see Geometry above); MeasureFont sets it.
     int FontHeight() const { return fontHeight_; }
     int CharWidth() const { return charWidth_; }
@@ -324,6 +326,7 @@ private:
     QRect caretOnScreen_;  // the caret as last handed to painting (empty: not drawn)
     QTimer blinkTimer_;
     int lineHeight_ = 12;
+    int lineHeightSetting_ = 12;
     int charWidth_ = 8;
     int leading_ = 0;
     int glyphAscent_ = 10;  // ink above the baseline, whole pixels
