@@ -259,8 +259,10 @@ void TCustomEmulVT::Flush()
 
 QRect TCustomEmulVT::CaretRect() const
 {
+    // Drawn over the cell as it is painted (its background starts the leading lower), so the
+    // caret stands beside the glyphs, not half a line above them.
     const QPoint p = CaretPos();
-    return QRect(p.x(), p.y(), 2, caretHeight_);
+    return QRect(p.x(), p.y() + leading_, 2, caretHeight_);
 }
 
 void TCustomEmulVT::PlaceCaret()
