@@ -2,19 +2,24 @@
 // Prints, from one run: the time to merely read and clean the bytes, the time to fill a bare
 // QTextEdit with the same lines, and the time of the whole import (reading, cleaning, progress,
 // event processing and filling the editor), with the peak memory of each phase and the longest
-// time the import went without processing the program's events.
+// time the import went without processing the program's events, and what a keystroke costs in
+// the filled window (its median and longest time over 41 keys, one in ten a line break), and
+// once the window is shown (where QTextEdit's own layout of the document adds its share).
 //   bench_import [MEGABYTES [LINES]]   (default 100 and 2000000)
 #include "editor/EditorWindow.h"
+#include "editor/LineCounter.h"
 #include "editor/TextConvert.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -162,15 +167,62 @@ int main(int argc, char** argv)
             "event processing:     every %d ms while reading and filling; longest gap "
             "%lld ms\n",
             TmyForm1::ImportPumpInterval(), (long long)std::max(longestGap, lastGap));
-        // What one typed character costs afterwards: the status line counts the lines anew.
+        // What typed characters cost afterwards: each key goes through the window's key
+        // handling into the document, and the status line counts the lines.
+        std::vector<double> keys;
+        for (int i = 0; i < 41; ++i) {
+            QKeyEvent press(QEvent::KeyPress, i % 10 == 9 ? Qt::Key_Return : Qt::Key_X,
+                            Qt::NoModifier,
+                            i % 10 == 9 ? QStringLiteral("\r") : QStringLiteral("x"));
+            QElapsedTimer key;
+            key.start();
+            QApplication::sendEvent(form.MEMO1, &press);
+            keys.push_back(double(key.nsecsElapsed()) / 1e6);
+            QApplication::processEvents();
+        }
+        std::sort(keys.begin(), keys.end());
+        std::printf("keystroke:            %9.3f ms median, %.3f ms longest of %zu (\"%s\")\n",
+                    keys[keys.size() / 2], keys.back(), keys.size(), qPrintable(form.StatusText()));
         t.restart();
-        form.MEMO1->textCursor().insertText(QStringLiteral("x"));
-        std::printf("one keystroke after:  %6lld ms  (\"%s\")\n", (long long)t.elapsed(),
-                    qPrintable(form.StatusText()));
+        const auto n = editor::DocumentLineCount(*form.MEMO1->document(), false);
+        std::printf("full line count:      %6lld ms  (%lld; what one keystroke cost before)\n",
+                    (long long)t.elapsed(), (long long)n);
         t.restart();
-        const auto n = editor::DocumentLineCount(*form.MEMO1->document(), true);
-        std::printf("line count alone:     %6lld ms  (%lld)\n", (long long)t.elapsed(),
-                    (long long)n);
+        editor::TLineCounter fresh(form.MEMO1->document(), false);
+        std::printf("counter from scratch: %6lld ms  (%lld)\n", (long long)t.elapsed(),
+                    (long long)fresh.Count());
+
+        // The same window on the (offscreen) screen, word wrap on: the line count then takes
+        // the screen lines, recounted from the event loop after the window shows; a keystroke
+        // also costs what QTextEdit's own layout of the document costs.
+        t.restart();
+        form.show();
+        qint64 longestRound = 0;
+        while (form.LineCounter->Recounting()) {
+            QElapsedTimer round;
+            round.start();
+            QApplication::processEvents();
+            longestRound = std::max(longestRound, round.elapsed());
+        }
+        std::printf("shown, recounted:     %6lld ms  (longest event round %lld ms, \"%s\")\n",
+                    (long long)t.elapsed(), (long long)longestRound, qPrintable(form.StatusText()));
+        std::vector<double> shownKeys;
+        for (int i = 0; i < 5; ++i) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+            QElapsedTimer key;
+            key.start();
+            QApplication::sendEvent(form.MEMO1, &press);
+            shownKeys.push_back(double(key.nsecsElapsed()) / 1e6);
+            QApplication::processEvents();
+        }
+        std::sort(shownKeys.begin(), shownKeys.end());
+        t.restart();
+        const std::int64_t shownCount = form.LineCounter->Count();
+        const double countMs = double(t.nsecsElapsed()) / 1e6;
+        std::printf(
+            "keystroke, shown:     %9.3f ms median of %zu, of which the line count %.3f ms "
+            "(the rest is QTextEdit's layout; %lld lines)\n",
+            shownKeys[shownKeys.size() / 2], shownKeys.size(), countMs, (long long)shownCount);
     }
     std::printf("import / bare fill:   %.2f (goal: at most 1.25)\n",
                 bareMs > 0 ? double(importMs) / double(bareMs) : 0.0);

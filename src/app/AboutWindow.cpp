@@ -49,9 +49,11 @@ TFrmAbout::TFrmAbout(QWidget* owner) : QWidget(owner, Qt::Window)
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The text wraps at the window's width, so the horizontal scroll bar only shows for a word
+    // wider than the window.
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Memo1->setPlainText(AboutText());
     layout->addWidget(Memo1, 1);
 

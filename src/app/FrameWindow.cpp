@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -200,6 +201,7 @@ QMdiSubWindow* TMyMDI::AddChildWindow(QWidget* child)
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowIcon(windowIcon());
     sub->resize(outer);
+    PlaceChildWindow(sub);
     connect(child, &QWidget::windowTitleChanged, this, [this] { UpdateWindowList(); });
     // When a child goes, the merged menus and the list follow once it is gone.
     connect(sub, &QObject::destroyed, this, [this] {
@@ -213,6 +215,28 @@ QMdiSubWindow* TMyMDI::AddChildWindow(QWidget* child)
     MergeMenus();
     UpdateWindowList();
     return sub;
+}
+
+void TMyMDI::PlaceChildWindow(QMdiSubWindow* sub)
+{
+    // Before the frame is laid out its area has no meaningful size: the window keeps its own.
+    if (!mdiArea_->isVisible()) return;
+    const QSize area = mdiArea_->viewport()->size();
+    if (area.isEmpty()) return;
+    const QSize size = sub->size().boundedTo(area).expandedTo(sub->minimumSizeHint());
+    QPoint pos(0, 0);
+    QMdiSubWindow* last = lastPlaced_;
+    if (last && last != sub && last->isVisible() && !last->isMinimized() && !last->isMaximized()) {
+        const int step =
+            std::max(8, sub->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, sub));
+        pos = last->pos() + QPoint(step, step);
+    }
+    // Where the cascade would push the window out of the area it starts again at the top left.
+    if (pos.x() < 0 || pos.y() < 0 || pos.x() + size.width() > area.width() ||
+        pos.y() + size.height() > area.height())
+        pos = QPoint(0, 0);
+    sub->setGeometry(QRect(pos, size));
+    lastPlaced_ = sub;
 }
 
 QWidget* TMyMDI::FindWindowByName(const QString& name) const

@@ -13,6 +13,9 @@
 //   SetFtpWindows: the FTP entry rule (find "Form1"; create a login window if there is none,
 //     else show the transfer window while connected and the login window otherwise).
 // Until a factory is registered, its entries are disabled here and in every child window.
+//
+// A new child window opens fully inside the frame's area, cascading from the one opened before
+// it, and shrunk (not below its minimum size) when the area is smaller than the window.
 #pragma once
 
 #include "frame/FrameCommands.h"
@@ -93,9 +96,14 @@ private:
     void MergeMenus();
     void UpdateWindowList();
     void UpdateCommandEntries();
+    // Places a new child window fully inside the frame's area: a title bar's height below and
+    // right of the child window placed before it (or at the top left when that would not fit),
+    // and no larger than the area.
+    void PlaceChildWindow(QMdiSubWindow* sub);
     static void ShowWindow(QWidget* window);
 
     QMdiArea* mdiArea_ = nullptr;
+    QPointer<QMdiSubWindow> lastPlaced_;  // the child window placed last
     QList<QAction*> windowListActions_;
     WindowFactory telnetFactory_;
     WindowFactory tnDemoFactory_;

@@ -1,5 +1,6 @@
 // The editor window's file operations: Unix import, DOS-or-RTF open, the three saves, printing.
 #include "editor/EditorWindow.h"
+#include "editor/LineCounter.h"
 #include "editor/Rtf.h"
 #include "editor/TextConvert.h"
 #include "frame/MessageBoxes.h"
@@ -321,6 +322,9 @@ bool ImportUnixText(TmyForm1* form, const QString& path, bool recordPath)
             }
             cursor.movePosition(QTextCursor::End);
             cursor.insertText(text.mid(pos, end - pos));
+            // The piece's lines are counted now, not at the first keystroke after the import;
+            // they are plain lines (no line separators).
+            form->LineCounter->CountPlainChange();
             pos = end;
             if (pos < text.size() && sincePump.elapsed() >= g_pumpIntervalMs) {
                 QCoreApplication::processEvents();

@@ -2,6 +2,7 @@
 // File operations, the Unix import and printing are in EditorFileCommands.cpp.
 #include "editor/EditorWindow.h"
 
+#include "editor/LineCounter.h"
 #include "editor/TextConvert.h"
 #include "frame/MessageBoxes.h"
 
@@ -35,6 +36,7 @@ namespace {
 
 // Text of a tab key press: nine spaces (eight "pasted" plus the key itself as a space).
 const QString kTabText = QString(9, u' ');
+const QString kLineCountText = QStringLiteral("Number of Lines = ");
 constexpr int kMemoMargin = 6;
 // RichEdit's limit for a character height; larger sizes are not applied.
 constexpr int kMaxFontPoints = 1638;
@@ -140,7 +142,7 @@ TmyForm1::TmyForm1(QWidget* parent) : QWidget(parent)
     MEMO1 = new TRichMemo(this);
     MEMO1->setObjectName(QStringLiteral("MEMO1"));
     MEMO1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MEMO1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MEMO1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     MEMO1->setTabChangesFocus(false);
     MEMO1->setLineWrapMode(QTextEdit::WidgetWidth);
     MEMO1->setAcceptRichText(true);
@@ -165,6 +167,13 @@ TmyForm1::TmyForm1(QWidget* parent) : QWidget(parent)
     BuildMenus();
     SetMemoMargins();
 
+    LineCounter = new editor::TLineCounter(MEMO1->document(), false, this);
+    connect(LineCounter, &editor::TLineCounter::Changed, this, [this] {
+        // A recount after a change of the layout: the count shown follows, unless the status
+        // shows something else by now.
+        if (!importing_ && !loading_ && StatusText().startsWith(kLineCountText))
+            SetStatusText(kLineCountText + QString::number(LineCounter->Count()));
+    });
     connect(MEMO1, &QTextEdit::textChanged, this, &TmyForm1::Memo1Change);
     connect(MEMO1, &QTextEdit::selectionChanged, this, &TmyForm1::MEMO1SelectionChange);
     connect(MEMO1, &QTextEdit::cursorPositionChanged, this, &TmyForm1::MEMO1SelectionChange);
@@ -397,6 +406,8 @@ void TmyForm1::closeEvent(QCloseEvent* event)
 
 bool TmyForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == MEMO1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        UpdateLineCountMode(event->type() == QEvent::Show);
     if (watched == MEMO1 && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         // MEMO1KeyPress: every character key sets the modified flag.
@@ -412,14 +423,20 @@ bool TmyForm1::eventFilter(QObject* watched, QEvent* event)
 
 // ---- Content and selection ----------------------------------------------------------------
 
+void TmyForm1::UpdateLineCountMode(bool shown)
+{
+    // Screen lines exist only where the control lays its text out: while it is on the screen.
+    // Hidden (an import fills it, a window not shown yet) it counts paragraphs and line breaks,
+    // and creates no layout for millions of lines that nobody sees.
+    LineCounter->SetWrapped(WordWrap1->isChecked() && shown);
+}
+
 void TmyForm1::Memo1Change()
 {
     modified_ = true;
     // During an import the status shows the import's progress; the count follows at its end.
     if (importing_ || loading_) return;
-    const bool wrapped = MEMO1->lineWrapMode() != QTextEdit::NoWrap;
-    SetStatusText(QStringLiteral("Number of Lines = %1")
-                      .arg(editor::DocumentLineCount(*MEMO1->document(), wrapped)));
+    SetStatusText(kLineCountText + QString::number(LineCounter->Count()));
 }
 
 bool TmyForm1::HasSelection() const
@@ -608,6 +625,7 @@ void TmyForm1::WordWrap1Click()
 {
     // The action has already inverted its check mark.
     MEMO1->setLineWrapMode(WordWrap1->isChecked() ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+    UpdateLineCountMode(MEMO1->isVisible());
 }
 
 // ---- Clipboard ------------------------------------------------------------------------------

@@ -13,6 +13,13 @@
 //   the updating flag so that the toolbar's own change events are not applied back.
 // - Tab inserts nine spaces; the clipboard is left alone.
 // - A load that fails leaves the document in the window as it was.
+// - The status count "Number of Lines = N" is kept up to date from the document's changes
+//   (editor::TLineCounter), so a keystroke costs the same in a document of any length; with word
+//   wrap, a change of the window's width is counted again from the event loop and the status
+//   follows when that is done. Screen lines count while MEMO1 is on the screen; while it is
+//   hidden (during an import) the paragraphs and line breaks do.
+// - MEMO1's horizontal scroll bar shows only when a line is wider than the control (never with
+//   word wrap on); the vertical one is always there.
 #pragma once
 
 #include "frame/FrameCommands.h"
@@ -35,6 +42,10 @@ class QToolBar;
 class QToolButton;
 class QButtonGroup;
 class QTextCharFormat;
+
+namespace editor {
+class TLineCounter;
+}
 
 // The rich-text control: a QTextEdit whose formatting rectangle keeps a margin at the left and
 // the right (the viewport's margins; the document itself has none).
@@ -105,6 +116,8 @@ public:
     TRichMemo* MEMO1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel = nullptr;
+    // Keeps the status count of MEMO1's lines.
+    editor::TLineCounter* LineCounter = nullptr;
 
     QMenu* File1 = nullptr;
     QMenu* View1 = nullptr;
@@ -177,6 +190,8 @@ private:
     void BuildToolbar();
     void BuildMenus();
     void SetMemoMargins();
+    // Whether the line count takes MEMO1's screen lines (word wrap on and MEMO1 shown).
+    void UpdateLineCountMode(bool shown);
     void UpdateInternetEntries();
     void SetFileCommandsEnabled(bool on);
     // The window that holds this editor in the frame (its QMdiSubWindow), or the editor itself.

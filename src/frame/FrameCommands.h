@@ -59,7 +59,8 @@ public:
     virtual bool CommandAvailable(TFrameCommand command) const = 0;
 
     // Makes child a child window of the frame, owned by the frame and destroyed when closed,
-    // and shows it. The child's size at the call becomes its window's outer size.
+    // and shows it. The child's size at the call becomes its window's outer size, shrunk to the
+    // frame's area when that is smaller; the window opens fully inside that area.
     virtual QMdiSubWindow* AddChildWindow(QWidget* child) = 0;
 
     // The open window whose component name (objectName) is exactly name, or null.

@@ -3,11 +3,13 @@
 #include "ftp/FtpLocalFiles.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -217,11 +219,81 @@ void TRemoteGrid::Clear()
 void TRemoteGrid::SetEmptyRow()
 {
     model_->SetRows(std::vector<ftp::TDirEntry>(1));
+    FitColumns();
 }
 
 void TRemoteGrid::SetFiles(std::vector<ftp::TDirEntry> files)
 {
     model_->SetRows(std::move(files));
+    FitColumns();
+}
+
+int TRemoteGrid::ColumnWidthFor(const QString& text, bool header) const
+{
+    const QFont f = header ? horizontalHeader()->font() : font();
+    // The item's text margins (the focus frame's margin plus one, each side), the grid line, and
+    // for the header its own margins.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int extra = header ? 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this) : 0;
+    return QFontMetrics(f).horizontalAdvance(text) + 2 * margin + 2 + extra;
+}
+
+void TRemoteGrid::FitColumns()
+{
+    // The longest texts by their number of characters are measured: the digits of a size are of
+    // one width in the fonts a grid uses, and the dates of a listing differ little, so a few
+    // hundred of the longest dates stand for all of them (a listing may have 100,000 rows).
+    int sizeWidth = ColumnWidthFor(QStringLiteral("File Size"), true);
+    int dateWidth = ColumnWidthFor(QStringLiteral("Date/Time"), true);
+    const int widestSize = ColumnWidthFor(QString(kSizeDigits, u'0'), false);
+    std::size_t longestSize = 0, longestDate = 0;
+    int sizeRow = -1, datesMeasured = 0;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        const ftp::TDirEntry& e = model_->Row(row);
+        if (e.Size.size() > longestSize) {
+            longestSize = e.Size.size();
+            sizeRow = row;
+        }
+        if (e.Date.size() > longestDate) {
+            longestDate = e.Date.size();
+            datesMeasured = 0;
+        }
+        if (e.Date.size() == longestDate && datesMeasured < 256) {
+            ++datesMeasured;
+            dateWidth = std::max(dateWidth, ColumnWidthFor(Cell(2, row), false));
+        }
+    }
+    if (sizeRow >= 0)
+        sizeWidth =
+            std::max(sizeWidth, std::min(widestSize, ColumnWidthFor(Cell(1, sizeRow), false)));
+    setColumnWidth(1, sizeWidth);
+    setColumnWidth(2, dateWidth);
+    // A grid not shown yet has no width of its own: the name column is fitted when it shows.
+    fitPending_ = !isVisible();
+    if (fitPending_) return;
+    viewportWidth_ = viewport()->width();
+    setColumnWidth(0, std::max(kMinNameWidth, viewportWidth_ - sizeWidth - dateWidth));
+}
+
+void TRemoteGrid::showEvent(QShowEvent* event)
+{
+    QTableView::showEvent(event);
+    if (fitPending_) FitColumns();
+}
+
+bool TRemoteGrid::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Resize && fitPending_ && isVisible()) {
+        FitColumns();
+    } else if (event->type() == QEvent::Resize) {
+        // The name column takes what the grid gains or loses (a window resized, a scroll bar
+        // come or gone).
+        const int width = viewport()->width();
+        if (viewportWidth_ >= 0 && width != viewportWidth_)
+            setColumnWidth(0, std::max(kMinNameWidth, columnWidth(0) + width - viewportWidth_));
+        viewportWidth_ = width;
+    }
+    return QTableView::viewportEvent(event);
 }
 
 QString TRemoteGrid::Cell(int column, int row) const

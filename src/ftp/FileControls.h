@@ -9,7 +9,10 @@
 //
 // Remote side: TRemoteGrid, the three-column grid of remote files (name, size, date as the
 // listing gives them) over a model that holds the listing's bytes, so that a listing of many
-// thousands of files fills it at once and every name goes back to the server unchanged.
+// thousands of files fills it at once and every name goes back to the server unchanged. Its
+// columns can be resized and moved by the user. Each listing fits the size and date columns to
+// what they show (a size of up to 13 digits whole, never elided), and the name column takes the
+// rest of the width; when the grid grows or shrinks, the name column takes the difference.
 #pragma once
 
 #include "ftp/FtpListing.h"
@@ -105,9 +108,26 @@ public:
     QString Cell(int column, int row) const;
     // The name's bytes as the listing gave them.
     const std::string& RawName(int row) const { return model_->Row(row).Name; }
+    const std::string& RawSize(int row) const { return model_->Row(row).Size; }
     // The selected rows, top to bottom.
     std::vector<int> SelectedRows() const;
 
+    // Fits the size and date columns to the rows and gives the name column the rest.
+    void FitColumns();
+    // The narrowest the name column is made by FitColumns and by resizing.
+    static constexpr int kMinNameWidth = 48;
+    // The widest size that is shown whole: 13 digits.
+    static constexpr int kSizeDigits = 13;
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Width a column needs for a text: the text plus the cell's margins.
+    int ColumnWidthFor(const QString& text, bool header) const;
+
     TRemoteFileModel* model_ = nullptr;
+    int viewportWidth_ = -1;   // the viewport's width when the columns were last fitted
+    bool fitPending_ = false;  // fitted while hidden: the name column waits for a width
 };

@@ -477,6 +477,21 @@ void TForm1::FtpClient1Display(QObject*, std::string& Msg)
         Log(QStringLiteral("> PASS ") + MaskedPassword);
     else
         Log(ftp::RemoteText(Msg));
+    // "150 Opening BINARY mode data connection for name (1234 bytes)." names the size.
+    if (transferRunning_ && copyform && Msg.rfind("< 150", 0) == 0) {
+        const std::size_t open = Msg.rfind('(');
+        const std::size_t close = Msg.find(" bytes)", open == std::string::npos ? 0 : open);
+        if (open != std::string::npos && close != std::string::npos && close > open + 1 &&
+            close - open <= 19) {
+            std::int64_t size = 0;
+            bool digits = true;
+            for (std::size_t i = open + 1; i < close; ++i) {
+                digits = digits && Msg[i] >= '0' && Msg[i] <= '9';
+                if (digits) size = size * 10 + (Msg[i] - '0');
+            }
+            if (digits) copyform->SetProgressSize(size);
+        }
+    }
 }
 
 void TForm1::FtpClient1SessionConnected(QObject*, std::uint16_t)
@@ -491,7 +506,38 @@ void TForm1::FtpClient1SessionClosed(QObject*, std::uint16_t)
 
 void TForm1::FtpClient1Progress(QObject*, std::int64_t Count, bool&)
 {
-    if (copyform) copyform->Label4->setText(QString::number(Count) + QStringLiteral(" bytes sent"));
+    // The transfer window writes Count + " bytes sent" into Label4 with the rest of the progress.
+    if (copyform) copyform->ShowProgress(Count);
+}
+
+void TForm1::BeginTransfer(const QString& what, std::int64_t size)
+{
+    transferRunning_ = true;
+    cancelled_ = false;
+    if (copyform) copyform->BeginProgress(what, size);
+}
+
+void TForm1::EndTransfer(bool completed)
+{
+    if (!transferRunning_) return;
+    transferRunning_ = false;
+    if (copyform) copyform->EndProgress(completed);
+}
+
+void TForm1::CancelTransfer()
+{
+    if (!transferRunning_ || cancelled_) return;
+    cancelled_ = true;
+    const std::int32_t rest = std::max<std::int32_t>(0, QueueCount);
+    QueueCount = 0;
+    ViewPending = false;
+    QString line = QStringLiteral("! Cancelled: the transfer is aborted and the session closed");
+    if (rest > 0)
+        line += QStringLiteral("; %1 more file%2 of the queue not transferred")
+                    .arg(rest)
+                    .arg(rest == 1 ? QString() : QStringLiteral("s"));
+    Log(line);
+    FtpClient1->AbortAsync();
 }
 
 QString TForm1::LookupRequest(int code)
@@ -504,6 +550,16 @@ void TForm1::FtpClient1RequestDone(QObject*, TFtpRequest RqType, std::uint16_t E
     ++requestsDone_;
     Log(QStringLiteral("Done (request=%1  error code=%2)").arg(LookupRequest(RqType)).arg(Error));
     if (RqType == ftpGetAsync) FinishDownload(Error);
+    if (RqType == ftpGetAsync || RqType == ftpPutAsync || RqType == ftpDirAsync)
+        EndTransfer(Error == 0);
+    if (std::exchange(cancelled_, false)) {
+        // The user stopped it: no error box, nothing follows (the session is closed), and a
+        // listing cut short is not read.
+        if (RqType == ftpDirAsync && !TempDir.isEmpty())
+            QFile::remove(TempDir + QStringLiteral("ftpdir.txt"));
+        SetBusy(false);
+        return;
+    }
     if (Error != 0)
         ftpui::ShowMessage(this,
                            QStringLiteral("Error ") + ftp::RemoteText(FtpClient1->ErrorMessage()));
@@ -584,7 +640,8 @@ void TForm1::RefreshListing()
         FtpClient1->SetBinary(false);
         FtpClient1->TypeSet();
     }
-    FtpClient1->Dir();
+    BeginTransfer(QStringLiteral("listing"), -1);
+    if (!RunRequest(&TFtpClient::Dir)) EndTransfer(false);
 }
 
 // ---- Queues -------------------------------------------------------------------------------------
@@ -662,7 +719,11 @@ void TForm1::UploadStep()
     FtpClient1->SetHostFileName(hostName);
     FtpClient1->SetLocalFileName(entry);
     Log(QStringLiteral("put ") + localPath + u' ' + ftp::RemoteText(hostName));
+    const QFileInfo local(localPath);
+    BeginTransfer(QStringLiteral("put ") + ftp::RemoteText(hostName),
+                  local.isFile() ? local.size() : -1);
     if (!RunRequest(&TFtpClient::Put)) {
+        EndTransfer(false);
         Log(QStringLiteral("! put %1 was not started").arg(localPath));
         UploadNext();
     }
@@ -700,7 +761,10 @@ void TForm1::DownloadStep()
     FtpClient1->SetHostFileName(entry);
     Log(QStringLiteral("get ") + ftp::RemoteText(entry) + u' ' + LocalText(target.Final));
     download_ = target;
+    BeginTransfer(QStringLiteral("get ") + ftp::RemoteText(entry),
+                  copyform ? copyform->ListedSize(entry) : -1);
     if (!RunRequest(&TFtpClient::Get)) {
+        EndTransfer(false);
         DiscardDownload(std::exchange(download_, {}));
         Log(QStringLiteral("! get %1 was not started").arg(ftp::RemoteText(entry)));
         DownloadNext();
@@ -767,7 +831,11 @@ void TForm1::AttachTransferWindow(Tcopyform* transfer)
     if (transfer_ && transfer_ != transfer && transfer_->Operations() == this)
         transfer_->SetOperations(nullptr);
     transfer_ = transfer;
-    if (transfer) transfer->SetOperations(this);
+    if (transfer) {
+        transfer->SetOperations(this);
+        // Cancel works while the wait control swallows every other click.
+        tWait->AllowInput(transfer->CancelTransferBut);
+    }
 }
 
 bool TForm1::DirectoryListings() const
@@ -865,7 +933,10 @@ void TForm1::View()
     FtpClient1->SetHostFileName(ViewFileName);
     Log(QStringLiteral("get ") + ftp::RemoteText(ViewFileName) + u' ' + LocalText(target.Final));
     download_ = target;
+    BeginTransfer(QStringLiteral("get ") + ftp::RemoteText(ViewFileName),
+                  copyform ? copyform->ListedSize(ViewFileName) : -1);
     if (!RunRequest(&TFtpClient::Get)) {
+        EndTransfer(false);
         DiscardDownload(std::exchange(download_, {}));
         ViewPending = false;
         Log(QStringLiteral("! get %1 was not started").arg(ftp::RemoteText(ViewFileName)));

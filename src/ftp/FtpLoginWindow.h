@@ -34,6 +34,12 @@
 // - The busy cursor of a connect is taken back when the connect ends, also when it fails; a
 //   connect that the engine refuses to start (an empty host name, user name or password) says
 //   so in the log.
+// - Every download, upload and listing reports its progress to the transfer window (its size
+//   from the listing, the server's 150 reply "(N bytes)" or the local file). The transfer
+//   window's Cancel (let through the wait control) aborts the transfer with AbortAsync, which
+//   closes the session, and drops the rest of the queue; the log says "! Cancelled: ..." and no
+//   error box follows for the aborted request; a cancelled download leaves no file and a
+//   cancelled listing is not read.
 #pragma once
 
 #include "ftp/FtpEngine.h"
@@ -142,6 +148,7 @@ public:
     // Adds a line to this window's log and to the transfer window's.
     void Log(const QString& line) override;
     void CloseSession() override;
+    void CancelTransfer() override;
 
 private:
     using QueueStep = void (TForm1::*)();
@@ -166,6 +173,10 @@ private:
     // The list position of name, ignoring case; -1 when it is not listed.
     int FindProfile(const QString& name) const;
     void SetBusy(bool busy);
+    // Progress of the transfer that is about to start (what: "get NAME", "put NAME", "listing")
+    // and of the one that has ended.
+    void BeginTransfer(const QString& what, std::int64_t size);
+    void EndTransfer(bool completed);
     std::string LocalDirectory() const;
     std::string RemoteDirectory() const;
 
@@ -176,6 +187,8 @@ private:
     QueueStep queueNext_ = nullptr;
     bool queueRunning_ = false;
     bool busy_ = false;
+    bool transferRunning_ = false;  // a download, upload or listing runs
+    bool cancelled_ = false;        // and the user has cancelled it
 };
 
 // The program's login window, created at start-up (hidden).

@@ -4,7 +4,9 @@
 //
 // Names are bytes: local paths as the engine takes them, remote names as the server sent them.
 // Every operation runs to its end before it returns (the engine's synchronous operations keep the
-// event loop running meanwhile) and reports in the session's log.
+// event loop running meanwhile) and reports in the session's log. While a transfer runs, the
+// session's window reports its progress to the transfer window (Tcopyform::BeginProgress and the
+// calls after it), and the transfer window's Cancel reaches it through CancelTransfer.
 #pragma once
 
 #include <QString>
@@ -36,6 +38,11 @@ public:
     virtual void Log(const QString& line) = 0;
     // Logs out and hides the login window.
     virtual void CloseSession() = 0;
+
+    // Stops the download, upload or listing under way at once (the engine's AbortAsync, which
+    // closes the session with it) and drops the files of the queue not transferred yet; the log
+    // says so. Nothing when no transfer runs.
+    virtual void CancelTransfer() = 0;
 
 protected:
     ~TFtpTransferOperations() = default;

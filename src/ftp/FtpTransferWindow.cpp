@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -45,6 +47,45 @@ QByteArray Bytes(const std::string& s)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
+QString Count(std::int64_t n)
+{
+    return QLocale(QLocale::English).toString(qlonglong(n));
+}
+
+// A rate as people read it: bytes, kilobytes or megabytes (of 1024) a second.
+QString Rate(double bytesPerSecond)
+{
+    if (bytesPerSecond >= 1024.0 * 1024.0)
+        return QStringLiteral("%1 MB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
+    if (bytesPerSecond >= 1024.0)
+        return QStringLiteral("%1 KB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 B/s").arg(qint64(bytesPerSecond));
+}
+
+// m:ss, or h:mm:ss from an hour on.
+QString Duration(std::int64_t seconds)
+{
+    const std::int64_t h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    if (h > 0)
+        return QStringLiteral("%1:%2:%3")
+            .arg(h)
+            .arg(m, 2, 10, QLatin1Char('0'))
+            .arg(sec, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(m).arg(sec, 2, 10, QLatin1Char('0'));
+}
+
+// A size of the listing as a number: decimal digits only.
+std::int64_t SizeOf(const std::string& text)
+{
+    if (text.empty() || text.size() > 18) return -1;
+    std::int64_t n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 }  // namespace
 
 Tcopyform::Tcopyform(QWidget* owner) : QWidget(owner, Qt::Window)
@@ -52,10 +93,13 @@ Tcopyform::Tcopyform(QWidget* owner) : QWidget(owner, Qt::Window)
     setObjectName(QStringLiteral("copyform"));
     setWindowTitle(QStringLiteral("Transfer Files"));
     setFont(QFont(QStringLiteral("Times New Roman"), 10));
-    resize(600, 505);
+    resize(kDefaultWidth, kDefaultHeight);
     ftpui::CenterOnScreen(this);
     BuildControls();
     FormCreate();
+    // The local panel's width from the start: left to its contents (a long directory path in
+    // the place box) the window would open wider than it is made.
+    FormResize();
 }
 
 void Tcopyform::BuildControls()
@@ -154,6 +198,22 @@ void Tcopyform::BuildControls()
     Panel12->setObjectName(QStringLiteral("Panel12"));
     auto* bottom = new QVBoxLayout(Panel12);
     bottom->setContentsMargins(0, 0, 0, 0);
+    auto* progress = new QHBoxLayout;
+    ProgressBar1 = new QProgressBar(Panel12);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setFixedWidth(kMiddleWidth);
+    ProgressBar1->reset();
+    ProgressLabel = new QLabel(Panel12);
+    ProgressLabel->setObjectName(QStringLiteral("ProgressLabel"));
+    // A long name must not widen the window.
+    ProgressLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    CancelTransferBut = Button(Panel12, "CancelTransferBut", QStringLiteral("Cancel"));
+    CancelTransferBut->setEnabled(false);
+    progress->addWidget(ProgressBar1);
+    progress->addWidget(ProgressLabel, 1);
+    progress->addWidget(CancelTransferBut);
+    bottom->addLayout(progress);
     Memo1 = new QPlainTextEdit(Panel12);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
@@ -182,6 +242,7 @@ void Tcopyform::BuildControls()
     connect(DelLocFileBut, &QPushButton::clicked, this, &Tcopyform::DelLocFileButClick);
     connect(AdvMenuCB, &QCheckBox::clicked, this, &Tcopyform::AdvMenuCBClick);
     connect(ViewBut, &QPushButton::clicked, this, &Tcopyform::ViewButClick);
+    connect(CancelTransferBut, &QPushButton::clicked, this, &Tcopyform::CancelTransferButClick);
 }
 
 void Tcopyform::FormCreate()
@@ -274,7 +335,97 @@ void Tcopyform::ParseDir()
         StringGrid1->SetFiles(std::move(listing.Files));
 }
 
+std::int64_t Tcopyform::ListedSize(const std::string& remoteName) const
+{
+    for (int row = 0; row < StringGrid1->RowCount(); ++row)
+        if (StringGrid1->RawName(row) == remoteName) return SizeOf(StringGrid1->RawSize(row));
+    return -1;
+}
+
+// ---- Progress -----------------------------------------------------------------------------------
+
+void Tcopyform::BeginProgress(const QString& what, std::int64_t size)
+{
+    progressRunning_ = true;
+    // The figures come first and the transfer's name after them, so a long name is what the
+    // label cuts; the tooltip has it whole.
+    progressWhat_ = QStringLiteral(" (") + what + u')';
+    ProgressLabel->setToolTip(what);
+    progressSize_ = size;
+    progressBytes_ = 0;
+    progressClock_.start();
+    progressShownAt_ = -1;
+    CancelTransferBut->setEnabled(true);
+    PaintProgress();
+}
+
+void Tcopyform::SetProgressSize(std::int64_t size)
+{
+    if (!progressRunning_ || progressSize_ >= 0 || size < 0) return;
+    progressSize_ = size;
+}
+
+void Tcopyform::ShowProgress(std::int64_t bytes)
+{
+    progressBytes_ = bytes;
+    const qint64 now = progressClock_.isValid() ? progressClock_.elapsed() : 0;
+    if (progressShownAt_ >= 0 && now - progressShownAt_ < kProgressMs) return;
+    progressShownAt_ = now;
+    PaintProgress();
+}
+
+void Tcopyform::EndProgress(bool completed)
+{
+    if (!progressRunning_) return;
+    progressRunning_ = false;
+    CancelTransferBut->setEnabled(false);
+    const qint64 ms = std::max<qint64>(1, progressClock_.elapsed());
+    Label4->setText(QString::number(progressBytes_) + QStringLiteral(" bytes sent"));
+    if (completed && progressSize_ > 0) ProgressBar1->setValue(100);
+    QString text;
+    if (completed)
+        text = QStringLiteral("%1 bytes in %2 s, %3")
+                   .arg(Count(progressBytes_))
+                   .arg(double(ms) / 1000.0, 0, 'f', 1)
+                   .arg(Rate(double(progressBytes_) * 1000.0 / double(ms)));
+    else
+        text = QStringLiteral("stopped after %1 bytes").arg(Count(progressBytes_));
+    ProgressLabel->setText(text + progressWhat_);
+}
+
+void Tcopyform::PaintProgress()
+{
+    Label4->setText(QString::number(progressBytes_) + QStringLiteral(" bytes sent"));
+    const qint64 ms = progressClock_.elapsed();
+    // A rate needs a little time to mean something.
+    const double rate = ms >= 200 ? double(progressBytes_) * 1000.0 / double(ms) : -1.0;
+    QString text = Count(progressBytes_);
+    if (progressSize_ > 0) {
+        const std::int64_t shown = std::min(progressBytes_, progressSize_);
+        ProgressBar1->setValue(int(shown * 100 / progressSize_));
+        text += QStringLiteral(" of %1 bytes").arg(Count(progressSize_));
+    } else {
+        ProgressBar1->reset();
+        text += QStringLiteral(" bytes");
+    }
+    if (rate > 0) {
+        text += QStringLiteral(", ") + Rate(rate);
+        if (progressSize_ > 0)
+            text +=
+                QStringLiteral(", %1 left")
+                    .arg(Duration(std::int64_t(
+                        double(std::max<std::int64_t>(0, progressSize_ - progressBytes_)) / rate +
+                        0.5)));
+    }
+    ProgressLabel->setText(text + progressWhat_);
+}
+
 // ---- Buttons ------------------------------------------------------------------------------------
+
+void Tcopyform::CancelTransferButClick()
+{
+    if (operations_) operations_->CancelTransfer();
+}
 
 void Tcopyform::SelectAllButClick()
 {

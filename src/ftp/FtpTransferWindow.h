@@ -8,6 +8,14 @@
 // The local side is a place box, a directory list and a file list (FileControls.h): the directory
 // list's directory is the local directory of all transfers. Remote names are kept as the server's
 // bytes behind the shown texts and sent back unchanged.
+//
+// Progress: above the log a row shows the transfer under way (download, upload or listing): a bar
+// with the percentage when the size is known (from the listing, the server's 150 reply or the
+// local file), the bytes so far, the rate and the time left (without a size: bytes and rate
+// only), and a "Cancel" button that stops the transfer and the rest of its queue
+// (TFtpTransferOperations::CancelTransfer). The row and Label4 ("N bytes sent") are brought up to
+// date at most every kProgressMs. The session's window passes Cancel to its wait control, which
+// swallows other input while a transfer runs.
 #pragma once
 
 #include "ftp/FileControls.h"
@@ -17,11 +25,15 @@
 #include <QString>
 #include <QWidget>
 
+#include <QElapsedTimer>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
 class QCheckBox;
 class QGroupBox;
+class QProgressBar;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -33,6 +45,12 @@ class QRadioButton;
 class Tcopyform : public QWidget {
     Q_OBJECT
 public:
+    // The window's size when it is made. Wider than the classic 600 pixels, so that the remote
+    // grid shows its three columns (a 13-digit size and a date whole, and room for the name) with
+    // the middle column kept in the middle.
+    static constexpr int kDefaultWidth = 760;
+    static constexpr int kDefaultHeight = 505;
+
     explicit Tcopyform(QWidget* owner = nullptr);
 
     // The window that carries out this window's operations (not owned; null: the buttons that
@@ -66,6 +84,9 @@ public:
     QListWidget* RemoteDirList = nullptr;
     TRemoteGrid* StringGrid1 = nullptr;
     QWidget* Panel12 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* ProgressLabel = nullptr;
+    QPushButton* CancelTransferBut = nullptr;  // "Cancel"
     QPlainTextEdit* Memo1 = nullptr;
 
     // RadioGroup1's selected item: 0 "Binary", 1 "Text".
@@ -92,10 +113,26 @@ public:
     void DelLocFileButClick();
     void AdvMenuCBClick();
     void ViewButClick();
+    void CancelTransferButClick();
 
     // ---- Operations ----
     // Fills RemoteDirList and StringGrid1 from the listing file and deletes the file.
     void ParseDir();
+    // The size the listing gives for a remote file (-1: not listed, or not a number).
+    std::int64_t ListedSize(const std::string& remoteName) const;
+
+    // ---- Progress of the transfer under way (reported by the session's window) ----
+    static constexpr int kProgressMs = 100;
+    // A transfer starts: what it is ("get NAME", "put NAME", "listing") and its size in bytes
+    // (-1: not known).
+    void BeginProgress(const QString& what, std::int64_t size);
+    // The size learnt once the transfer runs (the 150 reply); nothing when one is known.
+    void SetProgressSize(std::int64_t size);
+    // The bytes moved so far.
+    void ShowProgress(std::int64_t bytes);
+    // The transfer has ended (completed: it succeeded).
+    void EndProgress(bool completed);
+    bool ProgressRunning() const { return progressRunning_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -115,8 +152,17 @@ private:
     void AskForDirectory(const QString& title, const QString& verb,
                          void (TFtpTransferOperations::*operation)(const std::string&));
 
+    void PaintProgress();
+
     std::string remoteDirBytes_;  // what the server named the directory shown in RemoteDirEdit
     TFtpTransferOperations* operations_ = nullptr;
+    // The transfer under way.
+    bool progressRunning_ = false;
+    QString progressWhat_;
+    std::int64_t progressSize_ = -1;
+    std::int64_t progressBytes_ = 0;
+    QElapsedTimer progressClock_;  // since the transfer began
+    qint64 progressShownAt_ = -1;  // clock time of the last update shown (-1: none yet)
 };
 
 // The program's transfer window, created at start-up (hidden).

@@ -40,6 +40,12 @@ int TCustomWait::CountOf(const QString& caption)
     return static_cast<int>(value);
 }
 
+void TCustomWait::AllowInput(QWidget* widget)
+{
+    allowed_.removeAll(nullptr);
+    if (widget && !allowed_.contains(widget)) allowed_.append(widget);
+}
+
 void TCustomWait::SetCaption(const QString& caption)
 {
     caption_ = caption;
@@ -130,6 +136,13 @@ bool TCustomWait::eventFilter(QObject* watched, QEvent* event)
         break;
     default:
         break;
+    }
+    if (swallow) {
+        if (auto* w = qobject_cast<QWidget*>(watched)) {
+            for (const QPointer<QWidget>& allowed : allowed_)
+                if (allowed && allowed->isEnabled() && (w == allowed || allowed->isAncestorOf(w)))
+                    swallow = false;
+        }
     }
     if (swallow) {
         // A modal window that came up after the wait began is the only window that can take

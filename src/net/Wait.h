@@ -3,6 +3,9 @@
 // user's mouse-button and key presses are swallowed with a beep; the control shows the remaining
 // count as a bar and a number and ends when told to Stop or when the count reaches zero.
 //
+// A widget named with AllowInput (a button that stops what the wait waits for, such as a transfer's
+// Cancel) takes its clicks and keys during the wait like any other time.
+//
 // Caption is both the displayed number and the countdown state: the remaining count is the value
 // of its leading decimal digits (leading blanks skipped; no digits = 0). A socket's WaitCtrl
 // property points to a TWait through the TWaitControl interface.
@@ -12,6 +15,7 @@
 
 #include <QBrush>
 #include <QFont>
+#include <QList>
 #include <QPen>
 #include <QPointer>
 #include <QTimer>
@@ -61,6 +65,10 @@ public:
     // The count a caption stands for: its leading decimal digits after leading blanks, else 0.
     static int CountOf(const QString& caption);
 
+    // Input to widget (and to its children) is not swallowed during a wait; the wait goes on,
+    // and the widget's handler may end what the wait waits for. Kept until the widget goes.
+    void AllowInput(QWidget* widget);
+
     TWaitEvent OnWait;
     TNotifyEvent OnWaiting;
     TNotifyEvent OnWaitStart;
@@ -82,7 +90,8 @@ private:
     QTimer timer_;
     int modalResult_ = 0;
     int total_ = 60;
-    QPointer<QWidget> modalAtStart_;  // the modal window that was up when the wait began
+    QPointer<QWidget> modalAtStart_;    // the modal window that was up when the wait began
+    QList<QPointer<QWidget>> allowed_;  // widgets whose input passes (AllowInput)
 };
 
 // The control as the program places it.

@@ -269,7 +269,8 @@ void TTnEmulVT::ShowOptionsDialog()
     dlg->SetNamesHandler(OnNamesClick);
     ReadHostSettings();
     dlg->SetCurrentFont(Font());
-    dlg->SetLineHeight(LineHeight());
+    // The stored setting, not the height the cell grew to for the font.
+    dlg->SetLineHeight(LineHeightSetting());
     dlg->SetAutoCR(AutoCR());
     dlg->SetAutoLF(AutoLF());
     dlg->SetLocalEcho(LocalEcho());
@@ -297,7 +298,7 @@ void TTnEmulVT::ShowOptionsDialog()
     platform::IniFile ini(iniFilename_);
     FontToSettings(dlg->CurrentFont(), ini, hostName_);
     // What the terminal took (limited to its range), in the order of the host section.
-    ini.WriteInteger(hostName_, Key("LineHeight"), LineHeight());
+    ini.WriteInteger(hostName_, Key("LineHeight"), LineHeightSetting());
     ini.WriteInteger(hostName_, Key("Rows"), Rows());
     ini.WriteInteger(hostName_, Key("Cols"), Cols());
     ini.WriteInteger(hostName_, Key("AutoCR"), AutoCR() ? 1 : 0);

@@ -11,7 +11,9 @@
 // Rows 25, Cols 80, FKeys 0 (SCO) and the switches 0. Values that do not fit the terminal are
 // limited when they reach it: Rows 1..50, Cols 1..132, LineHeight 1..1024, FontSize 1..200 (a
 // size below 1 reads as 9). A font that is not installed or not fixed pitch is replaced by the
-// system's fixed-pitch font at the stored size (see FixedPitchFont).
+// system's fixed-pitch font at the stored size (see FixedPitchFont). A LineHeight below the
+// font's height is kept as it is stored, and the cell grows to the font's height
+// (TCustomEmulVT::LineHeightSetting and LineHeight).
 //
 // Connection messages on the screen: "Connecting to '<host>'" when Connect starts;
 // "Connected" or "Connection failed: <socket error text>" (with a beep) when the attempt ends;

@@ -259,8 +259,10 @@ void TCustomEmulVT::Flush()
 
 QRect TCustomEmulVT::CaretRect() const
 {
+    // Drawn over the cell as it is painted (its background starts the leading lower), so the
+    // caret stands beside the glyphs, not half a line above them.
     const QPoint p = CaretPos();
-    return QRect(p.x(), p.y(), 2, caretHeight_);
+    return QRect(p.x(), p.y() + leading_, 2, caretHeight_);
 }
 
 void TCustomEmulVT::PlaceCaret()
@@ -368,7 +370,9 @@ void TCustomEmulVT::SetCols(int Value)
 
 void TCustomEmulVT::SetLineHeight(int Value)
 {
-    lineHeight_ = std::clamp(Value, kMinLineHeight, kMaxLineHeight);
+    lineHeightSetting_ = std::clamp(Value, kMinLineHeight, kMaxLineHeight);
+    // A cell never cuts its glyphs: it is at least as high as the font's glyphs.
+    lineHeight_ = std::max(lineHeightSetting_, fontHeight_);
 }
 
 void TCustomEmulVT::SetFont(const QFont& Value)
@@ -418,6 +422,8 @@ void TCustomEmulVT::MeasureFont()
     const QFontMetrics fm(font_);
     rawFont_ = QRawFont::fromFont(font_);
     qreal widest = 0;
+    // The ink of the glyphs the grid can show, above and below the baseline.
+    qreal inkTop = 0, inkBottom = 0;
     for (int i = 0; i < 256; ++i) {
         const QChar c(Cp437ToUnicode[i]);
         glyphs_[i] = c;
@@ -428,13 +434,20 @@ void TCustomEmulVT::MeasureFont()
         if (glyphIndex_[i] != 0) {
             const QList<QPointF> advance = rawFont_.advancesForGlyphIndexes(index);
             if (!advance.isEmpty()) widest = std::max(widest, advance.front().x());
+            const QRectF ink = rawFont_.boundingRect(glyphIndex_[i]);
+            if (!ink.isEmpty()) {
+                inkTop = std::min(inkTop, ink.top());
+                inkBottom = std::max(inkBottom, ink.bottom());
+            }
         }
     }
     charWidth_ =
         widest > 0 ? std::max(1, qCeil(widest - 1.0 / 64)) : std::max(1, fm.averageCharWidth());
-    SetLineHeight(fm.height());
+    glyphAscent_ = std::max(fm.ascent(), qCeil(-inkTop));
+    glyphDescent_ = std::max(fm.descent(), qCeil(inkBottom));
+    fontHeight_ = glyphAscent_ + glyphDescent_;
+    SetLineHeight(fontHeight_);
     leading_ = std::max(0, fm.height() - QFontInfo(font_).pixelSize());
-    ascent_ = fm.ascent();
 }
 
 int TCustomEmulVT::PixelToRow(int Y) const
@@ -816,11 +829,12 @@ void TCustomEmulVT::PaintSegment(QPainter& p, int y, const TLine& line, int star
     const QRect box(left, y + leading_, right - left, lineHeight_);
     p.fillRect(box, background);
 
-    // The glyphs stand at their cells' left edges, whatever the font's own advances; glyphs the
-    // font lacks are drawn one by one through the platform's fallback.
+    // The glyphs stand at their cells' left edges, whatever the font's own advances, and wholly
+    // inside the cell's height (its spare height shared above and below); glyphs the font lacks
+    // are drawn one by one through the platform's fallback.
     runGlyphs_.clear();
     runPositions_.clear();
-    const int baseline = y + ascent_;
+    const int baseline = y + leading_ + (lineHeight_ - fontHeight_) / 2 + glyphAscent_;
     bool missing = false;
     for (int c = startCol; c < endCol; ++c) {
         const std::uint8_t ch = line.Chars[c];

@@ -8,7 +8,11 @@
 // Geometry (client coordinates, inside the border): the grid starts 6 pixels from the left and 4
 // from the top; buffer line L is drawn at window row L - ViewOffset; the characters of column k
 // start at x = 6 + k * CharWidth, y = 4 + row * LineHeight; a cell's background spans y + leading
-// to y + LineHeight + leading, leading being the font's internal leading.
+// to y + LineHeight + leading, leading being the font's internal leading. Every glyph is drawn
+// whole inside its cell: the cell is never lower than the font's glyphs (FontHeight, the ink of
+// the 256 glyphs the grid shows, above and below the baseline, and at least the font's ascent
+// plus descent), so a LineHeight below it (a stored setting, a font made larger) grows to it, and
+// the spare height of a higher cell is shared above and below the glyphs.
 //
 // Refreshing and painting. RefreshScreen only notes that the screen's changes are to be painted
 // and asks for one flush; the flush runs from the event loop, at most once per frame (kFrameMs),
@@ -179,9 +183,14 @@ public:
     // Limited to 1..50 and 1..132; an unchanged value does nothing, another one blanks the screen.
     void SetRows(int Value);
     void SetCols(int Value);
+    // The cell's height: the LineHeight set, but not below FontHeight.
     int LineHeight() const { return lineHeight_; }
     // Stored only (no re-measure, no repaint), within kMinLineHeight..kMaxLineHeight.
     void SetLineHeight(int Value);
+    // The LineHeight as set (MeasureFont sets the font's height), which the cell may exceed.
+    int LineHeightSetting() const { return lineHeightSetting_; }
+    // The height the font's glyphs need (see Geometry above); MeasureFont sets it.
+    int FontHeight() const { return fontHeight_; }
     int CharWidth() const { return charWidth_; }
     int Leading() const { return leading_; }
     const QFont& Font() const { return font_; }
@@ -317,9 +326,12 @@ private:
     QRect caretOnScreen_;  // the caret as last handed to painting (empty: not drawn)
     QTimer blinkTimer_;
     int lineHeight_ = 12;
+    int lineHeightSetting_ = 12;
     int charWidth_ = 8;
     int leading_ = 0;
-    int ascent_ = 10;
+    int glyphAscent_ = 10;  // ink above the baseline, whole pixels
+    int glyphDescent_ = 2;  // ink below it
+    int fontHeight_ = 1;    // glyphAscent_ + glyphDescent_
     TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
     bool autoRepaint_ = true;
     QFont font_;

@@ -17,11 +17,13 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -223,6 +225,62 @@ TEST_F(Frame, TileCascadeAndArrangeIcons)
     EXPECT_EQ(c.left(), a.right() + 1);
 }
 
+// Every new child window (editors, telnet terminals, plain telnet windows) opens fully inside
+// the frame's area, cascading from the one before, and shrinks when the frame is smaller.
+TEST_F(Frame, NewChildWindowsOpenInsideTheFrameCascading)
+{
+    frame_->SetTelnetFactory([] {
+        auto* w = new QWidget;
+        w->setObjectName(QStringLiteral("TelnetForm"));
+        w->resize(599, 403);
+        return w;
+    });
+    frame_->SetTnDemoFactory([] {
+        auto* w = new QWidget;
+        w->setObjectName(QStringLiteral("TnDemoForm"));
+        w->resize(538, 285);
+        return w;
+    });
+    QMdiArea* mdi = frame_->MdiArea();
+    const auto newest = [&] { return mdi->subWindowList(QMdiArea::CreationOrder).last(); };
+    const auto inside = [&](QMdiSubWindow* sub) {
+        return QRect(QPoint(0, 0), mdi->viewport()->size()).contains(sub->geometry());
+    };
+    QMdiSubWindow* previous = SubOf(myForm1);
+    EXPECT_TRUE(inside(previous));
+    const std::function<void()> opens[] = {
+        [&] { frame_->Telnet1Click(); }, [&] { frame_->TelnetNoTermEmulation1Click(); },
+        [&] { frame_->New1Click(); },    [&] { frame_->Telnet1Click(); },
+        [&] { frame_->New1Click(); },    [&] { frame_->TelnetNoTermEmulation1Click(); }};
+    int cascaded = 0;
+    for (const auto& open : opens) {
+        open();
+        Flush();
+        QMdiSubWindow* sub = newest();
+        EXPECT_TRUE(inside(sub)) << sub->widget()->objectName().toStdString();
+        const QPoint step = sub->pos() - previous->pos();
+        if (step.x() > 0) {
+            EXPECT_EQ(step.x(), step.y()) << "a cascade from the window opened before";
+            ++cascaded;
+        } else {
+            EXPECT_EQ(sub->pos(), QPoint(0, 0)) << "starts again at the top left";
+        }
+        previous = sub;
+    }
+    EXPECT_GE(cascaded, 2);
+    EXPECT_FALSE(mdi->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(mdi->verticalScrollBar()->isVisible());
+
+    // A frame smaller than the window: the window shrinks to the area.
+    frame_->resize(420, 300);
+    Flush();
+    frame_->Telnet1Click();
+    Flush();
+    EXPECT_TRUE(inside(newest()));
+    EXPECT_LT(newest()->width(), 599);
+    EXPECT_LT(newest()->height(), 403);
+}
+
 TEST_F(Frame, AboutShowsTheOneAboutWindow)
 {
     TFrmAbout* about = FrmAbout;
@@ -233,6 +291,10 @@ TEST_F(Frame, AboutShowsTheOneAboutWindow)
     EXPECT_EQ(about->Panel1->height(), 41);
     const QString text = about->Memo1->toPlainText();
     EXPECT_FALSE(text.isEmpty());
+    // The text wraps at the window's width: no horizontal scroll bar.
+    QApplication::processEvents();
+    EXPECT_FALSE(about->Memo1->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(about->Memo1->verticalScrollBar()->isVisible());
     frame_->About1->trigger();
     int count = 0;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -1,6 +1,7 @@
 // The editor window driven through its real controls, menus and dialogs (offscreen).
 #include "editor/EditorWindow.h"
 
+#include "editor/LineCounter.h"
 #include "editor/TextConvert.h"
 #include "support/Modal.h"
 
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +131,17 @@ TEST_F(EditorWindow, NewWindowIsUntitledEmptyAndWrapped)
     // Without a frame that offers them, the Internet entries are disabled.
     EXPECT_FALSE(form_->Telnet1->isEnabled());
     EXPECT_FALSE(form_->StartFTP1->isEnabled());
+
+    // A horizontal scroll bar only where a line is wider than the control: never with word wrap
+    // (a word wider than the control is broken), always the vertical one.
+    EXPECT_FALSE(form_->MEMO1->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(form_->MEMO1->verticalScrollBar()->isVisible());
+    form_->MEMO1->setPlainText(QString(400, u'x') + QStringLiteral(" short words after it"));
+    QApplication::processEvents();
+    EXPECT_FALSE(form_->MEMO1->horizontalScrollBar()->isVisible());
+    form_->WordWrap1->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(form_->MEMO1->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(EditorWindow, TabInsertsNineSpacesAndLeavesTheClipboardAlone)
@@ -155,6 +168,84 @@ TEST_F(EditorWindow, TypingCountsLinesAndSetsTheFlag)
     EXPECT_EQ(Text(), QStringLiteral("a\nb"));
     EXPECT_EQ(form_->StatusText(), QStringLiteral("Number of Lines = 2"));
     EXPECT_TRUE(form_->Modified());
+}
+
+// The status count is kept from the document's changes, not counted anew: after every kind of
+// edit (typing, line breaks and separators, merges, deletes across paragraphs, pastes, undo and
+// redo, reloads) and every change of the layout (word wrap, width), it equals a full count.
+TEST_F(EditorWindow, LineCountStaysExactThroughEditsAndLayoutChanges)
+{
+    form_->resize(260, 240);
+    QApplication::processEvents();
+    QTextEdit* memo = form_->MEMO1;
+    memo->setFocus();
+    const auto check = [&](int step) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->LineCounter->Recounting(); }, 5000));
+        const bool wrapped = form_->WordWrap1->isChecked();
+        const auto full = editor::DocumentLineCount(*memo->document(), wrapped);
+        ASSERT_EQ(form_->StatusText(), QStringLiteral("Number of Lines = %1").arg(full))
+            << "after step " << step << " (wrapped " << wrapped << ")";
+    };
+    std::uint32_t seed = 12345;
+    const auto next = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 240; ++step) {
+        QTextCursor c = memo->textCursor();
+        const int length = memo->document()->characterCount() - 1;
+        switch (next(12)) {
+        case 0:
+        case 1:
+            QTest::keyClicks(memo, QStringLiteral("word%1 and some more words ").arg(step));
+            break;
+        case 2:
+            QTest::keyClick(memo, Qt::Key_Return);
+            break;
+        case 3:  // a line separator inside the paragraph
+            QTest::keyClick(memo, Qt::Key_Return, Qt::ShiftModifier);
+            break;
+        case 4:  // merge with the paragraph before
+            c.movePosition(QTextCursor::StartOfBlock);
+            memo->setTextCursor(c);
+            QTest::keyClick(memo, Qt::Key_Backspace);
+            break;
+        case 5: {  // delete a range that may span paragraphs
+            const int a = int(next(std::uint32_t(length + 1)));
+            const int b = int(next(std::uint32_t(length + 1)));
+            c.setPosition(std::min(a, b));
+            c.setPosition(std::max(a, b), QTextCursor::KeepAnchor);
+            memo->setTextCursor(c);
+            QTest::keyClick(memo, Qt::Key_Delete);
+            break;
+        }
+        case 6:  // paste several paragraphs somewhere
+            c.setPosition(int(next(std::uint32_t(length + 1))));
+            memo->setTextCursor(c);
+            c.insertText(QStringLiteral("pasted one\npasted two\u2028second half\n"));
+            break;
+        case 7:
+            QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+            break;
+        case 8:
+            QTest::keyClick(memo, Qt::Key_Y, Qt::ControlModifier);
+            break;
+        case 9:
+            form_->WordWrap1->trigger();
+            break;
+        case 10:
+            form_->resize(180 + int(next(200)), 240);
+            break;
+        case 11:
+            if (next(4) == 0) memo->setPlainText(QStringLiteral("a\nb\n\nc\n"));
+            break;
+        }
+        check(step);
+        if (HasFatalFailure()) return;
+    }
+    memo->clear();
+    check(-1);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("Number of Lines = 0"));
 }
 
 TEST_F(EditorWindow, ToolbarFollowsTheSelectionWithoutChangingText)

@@ -19,16 +19,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -247,7 +252,8 @@ TEST_F(FtpWindows, LoginWindowAtStartUp)
     EXPECT_EQ(Form1->windowTitle(), "FTP Login");
     EXPECT_EQ(Form1->size(), QSize(520, 430));
     EXPECT_EQ(copyform->windowTitle(), "Transfer Files");
-    EXPECT_EQ(copyform->size(), QSize(600, 505));
+    // Wider than the classic 600 pixels: the grid's three columns fit (see below).
+    EXPECT_EQ(copyform->size(), QSize(760, 505));
     EXPECT_EQ(Form1->PortEdit->text(), "21");
     EXPECT_TRUE(Form1->SaveProfileCB->isChecked());
     EXPECT_TRUE(Form1->ForceLowerCB->isChecked());
@@ -278,9 +284,6 @@ TEST_F(FtpWindows, LoginWindowAtStartUp)
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), "File Name");
     EXPECT_EQ(m->headerData(1, Qt::Horizontal).toString(), "File Size");
     EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "Date/Time");
-    EXPECT_EQ(copyform->StringGrid1->columnWidth(0), 150);
-    EXPECT_EQ(copyform->StringGrid1->columnWidth(1), 64);
-    EXPECT_EQ(copyform->StringGrid1->columnWidth(2), 80);
     // The middle column stays in the middle.
     copyform->resize(800, 505);
     QApplication::processEvents();
@@ -514,6 +517,64 @@ TEST_F(FtpWindows, ListingFillsTheGridAndTheDirectoryList)
     EXPECT_EQ(copyform->StringGrid1->Cell(2, row).count(u' '), 2);
 }
 
+// The grid fits its data: at the default width all three columns are in view, sizes of up to 13
+// digits are shown whole, the name column takes what the window gains, and the user can still
+// resize the columns.
+TEST_F(FtpWindows, GridColumnsFitTheListingAndFollowTheWindow)
+{
+    ASSERT_TRUE(WriteFile(Served("a-rather-long-file-name-for-the-name-column.txt"), "x"));
+    ASSERT_TRUE(WriteFile(Served("small"), "y"));
+    {
+        QFile image(Served("disk.img"));  // sparse: a size of thirteen digits
+        ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.resize(1234567890123LL));
+    }
+    ConnectTo();
+    TRemoteGrid* grid = copyform->StringGrid1;
+    ASSERT_EQ(copyform->size(), QSize(760, 505));
+    QApplication::processEvents();
+    const int view = grid->viewport()->width();
+    const auto right = [&](int column) {
+        return grid->columnViewportPosition(column) + grid->columnWidth(column);
+    };
+    EXPECT_LE(right(2), view) << "the date column is in view";
+    EXPECT_EQ(right(2), view) << "the columns fill the grid";
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+    const int row = GridRow("disk.img");
+    ASSERT_GE(row, 0);
+    ASSERT_EQ(grid->Cell(1, row), "1234567890123");
+    const QRect cell = grid->visualRect(grid->model()->index(row, 1));
+    const QString shown =
+        grid->fontMetrics().elidedText(grid->Cell(1, row), Qt::ElideRight, cell.width() - 6);
+    EXPECT_EQ(shown, grid->Cell(1, row)) << "the size is not elided";
+    const QString date = grid->Cell(2, row);
+    EXPECT_EQ(grid->fontMetrics().elidedText(
+                  date, Qt::ElideRight, grid->visualRect(grid->model()->index(row, 2)).width() - 6),
+              date);
+
+    // The window grows: the name column takes the width, the others keep theirs.
+    const int name = grid->columnWidth(0), size = grid->columnWidth(1),
+              dates = grid->columnWidth(2);
+    copyform->resize(1000, 505);
+    QApplication::processEvents();
+    const int gained = grid->viewport()->width() - view;
+    EXPECT_GT(gained, 100) << "the remote pane follows the window";
+    EXPECT_EQ(grid->columnWidth(0), name + gained);
+    EXPECT_EQ(grid->columnWidth(1), size);
+    EXPECT_EQ(grid->columnWidth(2), dates);
+
+    // The user drags the border between the size and date headers.
+    QHeaderView* header = grid->horizontalHeader();
+    const int border = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
+    const int y = header->height() / 2;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(border, y));
+    QMouseEvent move(QEvent::MouseMove, QPointF(border + 40, y),
+                     header->viewport()->mapToGlobal(QPointF(border + 40, y)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(header->viewport(), &move);
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(border + 40, y));
+    EXPECT_EQ(grid->columnWidth(1), size + 40);
+}
+
 TEST_F(FtpWindows, ProxyGetsTheRealHostInTheUserNameOnItsOwnPort)
 {
     // The "proxy" is the local server, which knows the user "user@ftp.invalid"; the host named in
@@ -651,6 +712,76 @@ TEST_F(FtpWindows, TextDownloadAndAFailedDownloadKeepsTheLocalFile)
     Click(copyform->DownloadBut);
     EXPECT_EQ(Form1->Memo1->blockCount(), lines);
     EXPECT_EQ(answerer.Unexpected(), 0);
+}
+
+// Progress and Cancel, against a server that sends 256 KB a second: a listing shows bytes and
+// rate without a bar; a download shows its percentage (the size from the listing), bytes, rate
+// and time left, brought up to date at most about ten times a second; Cancel, clicked while the
+// wait control swallows every other click, aborts the download and drops the rest of the queue,
+// the log says so, no error box comes and no partial file stays.
+TEST_F(FtpWindows, ProgressOfATransferAndCancel)
+{
+    testsupport::PyFtpServer slow;
+    slow.SetRateLimit(256 * 1024);
+    ASSERT_TRUE(slow.Start()) << slow.Error().toStdString();
+    const std::string small = Pattern(60000, 5);
+    ASSERT_TRUE(WriteFile(slow.PathOf("a.bin"), small));
+    ASSERT_TRUE(WriteFile(slow.PathOf("b.bin"), Pattern(1536 * 1024, 6)));
+    ASSERT_TRUE(WriteFile(slow.PathOf("c.bin"), small));
+    ModalAnswerer answerer;
+    FillLogin(QString(), slow.Port());
+    Connect();
+    EXPECT_TRUE(copyform->ProgressLabel->text().contains(" bytes in ") &&
+                copyform->ProgressLabel->text().endsWith("/s (listing)"))
+        << copyform->ProgressLabel->text().toStdString();
+    EXPECT_LT(copyform->ProgressBar1->value(), 0) << "no size, no bar";
+    EXPECT_FALSE(copyform->CancelTransferBut->isEnabled());
+
+    // The queue is worked from its last name: c.bin, then b.bin (cancelled), a.bin never.
+    ClickGridRows({"a.bin", "b.bin", "c.bin"});
+    QStringList texts;  // what the progress row showed while b.bin came in
+    QElapsedTimer sinceFirst;
+    QString seen;
+    int percent = -1;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString text = copyform->ProgressLabel->text();
+        if (!copyform->ProgressRunning() || !text.endsWith(" (get b.bin)")) return;
+        if (texts.isEmpty()) sinceFirst.start();
+        if (texts.isEmpty() || texts.back() != text) texts.append(text);
+        if (percent < 0 && copyform->ProgressBar1->value() >= 30 && sinceFirst.elapsed() > 1000) {
+            percent = copyform->ProgressBar1->value();
+            seen = text;
+            QTest::mouseClick(copyform->CancelTransferBut, Qt::LeftButton);
+        }
+    });
+    watch.start();
+    Click(copyform->DownloadBut);
+    watch.stop();
+
+    ASSERT_GE(percent, 30) << "Cancel was not clicked during the download";
+    EXPECT_LT(percent, 100);
+    EXPECT_TRUE(seen.contains(" of 1,572,864 bytes, ")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains(" KB/s, ") && seen.endsWith(" left (get b.bin)"))
+        << seen.toStdString();
+    // At most about ten updates a second (and more than one).
+    EXPECT_GE(texts.size(), 3) << texts.join(" / ").toStdString();
+    EXPECT_LE(texts.size(), 11 * (sinceFirst.elapsed() / 1000 + 1)) << texts.size();
+    EXPECT_TRUE(DoneLines(Form1->Memo1).contains(Done("GetAsync", 426)));
+
+    EXPECT_EQ(FilesIn(local_.path()), (QStringList{"c.bin"})) << "no partial file, no a.bin";
+    EXPECT_EQ(ReadFile(Local("c.bin")), small);
+    EXPECT_TRUE(Lines(Form1->Memo1)
+                    .contains("! Cancelled: the transfer is aborted and the session closed; 1 more "
+                              "file of the queue not transferred"));
+    EXPECT_FALSE(Lines(Form1->Memo1).contains("get a.bin " + Local("a.bin")));
+    EXPECT_EQ(answerer.Unexpected(), 0) << "no error box for a cancelled transfer";
+    EXPECT_FALSE(copyform->CancelTransferBut->isEnabled());
+    EXPECT_TRUE(copyform->ProgressLabel->text().startsWith("stopped after "));
+    EXPECT_TRUE(copyform->ProgressLabel->text().endsWith(" (get b.bin)"));
+    EXPECT_FALSE(Form1->FtpClient1->Connected());
+    slow.Stop();
 }
 
 TEST_F(FtpWindows, UploadOfTwoLocalFiles)

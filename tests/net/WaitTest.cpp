@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
@@ -109,6 +110,26 @@ TEST(TWait, ClicksAndKeysDuringRunWaitAreSwallowedWithABeep)
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(platform::BeepCount() - beeps, 3u);
+
+    // A widget allowed input (a Cancel button) is clicked during the wait, and its click can
+    // end it; the other button's clicks are still swallowed.
+    auto* cancel = new QPushButton("Cancel", &window);
+    layout->addWidget(cancel);
+    cancel->show();
+    wait->AllowInput(cancel);
+    QObject::connect(cancel, &QPushButton::clicked, [&] { wait->Stop(); });
+    QTimer::singleShot(30, [&] {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    QTimer::singleShot(5000, [&] { wait->Stop(); });  // bound, should the click not pass
+    wait->SetCaption("10");
+    QElapsedTimer waited;
+    waited.start();
+    wait->RunWait();
+    EXPECT_LT(waited.elapsed(), 4000) << "the allowed click ended the wait";
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(platform::BeepCount() - beeps, 4u);
 }
 
 TEST(TWait, AMessageBoxOpenedDuringTheWaitCanBeAnswered)

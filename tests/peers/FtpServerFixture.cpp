@@ -6,6 +6,47 @@
 
 namespace testsupport {
 
+namespace {
+
+// pyftpdlib's command-line server with throttled data connections: PORT USER PASS DIR RATE.
+const char* const kThrottledServer = R"(import sys, time
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+port, user, password, root, rate = sys.argv[1:6]
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+class Throttled(ThrottledDTPHandler):
+    read_limit = int(rate)
+    write_limit = int(rate)
+    ac_in_buffer_size = 8192
+    ac_out_buffer_size = 8192
+    _next = 0.0
+    # pyftpdlib's rule over tenths of a second instead of whole seconds: a steady flow rather
+    # than one burst a second.
+    def _throttle_bandwidth(self, len_chunk, max_speed):
+        self._datacount += len_chunk
+        if self._datacount < max_speed / 10:
+            return
+        self._datacount = 0
+        now = time.monotonic()
+        self._next = max(self._next + 0.1, now)
+        if self._next > now:
+            def unsleep():
+                self.add_channel(events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
+            self.del_channel()
+            self._cancel_throttler()
+            self._throttler = self.ioloop.call_later(self._next - now, unsleep,
+                                                     _errback=self.handle_error)
+class Handler(FTPHandler):
+    pass
+Handler.authorizer = authorizer
+Handler.dtp_handler = Throttled
+FTPServer(("127.0.0.1", int(port)), Handler).serve_forever()
+)";
+
+}  // namespace
+
 PyFtpServer::PyFtpServer(QString user, QString password)
     : user_(std::move(user)), password_(std::move(password))
 {
@@ -53,13 +94,21 @@ bool PyFtpServer::Start(const QString& directory)
     for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = FreeTcpPort();
         if (port_ == 0) continue;
-        const QStringList args = {QStringLiteral("-m"), QStringLiteral("pyftpdlib"),
-                                  QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
-                                  QStringLiteral("-p"), QString::number(port_),
-                                  QStringLiteral("-u"), user_,
-                                  QStringLiteral("-P"), password_,
-                                  QStringLiteral("-d"), directory_,
-                                  QStringLiteral("-w")};
+        const QStringList args =
+            rateLimit_ > 0 ? QStringList{QStringLiteral("-c"),
+                                         QString::fromLatin1(kThrottledServer),
+                                         QString::number(port_),
+                                         user_,
+                                         password_,
+                                         directory_,
+                                         QString::number(rateLimit_)}
+                           : QStringList{QStringLiteral("-m"), QStringLiteral("pyftpdlib"),
+                                         QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
+                                         QStringLiteral("-p"), QString::number(port_),
+                                         QStringLiteral("-u"), user_,
+                                         QStringLiteral("-P"), password_,
+                                         QStringLiteral("-d"), directory_,
+                                         QStringLiteral("-w")};
         if (!process_.Start(python, args)) {
             error_ =
                 QStringLiteral("cannot start ") + python + QStringLiteral(": ") + process_.Error();

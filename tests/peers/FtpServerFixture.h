@@ -1,7 +1,10 @@
 // A real FTP server for tests and benchmarks: Debian's pyftpdlib, started as
 // /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p PORT -u USER -P PASS -d DIR -w
 // on a free loopback port, with one user and a writable directory. Start() returns once the
-// server accepts connections; Stop() (and the destructor) end it within a few seconds.
+// server accepts connections; Stop() (and the destructor) end it within a few seconds. With a rate
+// limit set, the same server is started through a short script that makes its data connections
+// move at most that many bytes per second (pyftpdlib's ThrottledDTPHandler), so that a transfer
+// lasts long enough to be watched or cancelled.
 #pragma once
 
 #include "support/PeerProcess.h"
@@ -25,6 +28,9 @@ public:
     // directory, removed with the fixture, when empty). Waits at most 15 s for the port. False,
     // with Error() saying why, when python3, pyftpdlib or the port is not available.
     bool Start(const QString& directory = QString());
+    // Bytes per second each data connection may move in either direction (0: no limit, the
+    // default). Takes effect at the next Start.
+    void SetRateLimit(int bytesPerSecond) { rateLimit_ = bytesPerSecond; }
     // Terminates the server (killed after 3 s); harmless when it does not run.
     void Stop();
     bool Running() const { return process_.Running(); }
@@ -49,6 +55,7 @@ private:
     QString directory_;
     QString error_;
     std::uint16_t port_ = 0;
+    int rateLimit_ = 0;
     std::unique_ptr<QTemporaryDir> ownDir_;
     PeerProcess process_;
 };

@@ -82,7 +82,9 @@ TEST_F(TelnetTerminalTest, DefaultsAndAHostWithoutASection)
     term->ReadHostSettings();
     EXPECT_EQ(term->Font().family(), FixedPitchFamily());
     EXPECT_EQ(term->Font().pointSize(), QGuiApplication::font().pointSize());
-    EXPECT_EQ(term->LineHeight(), 12);
+    // Line height 12, and the cell not lower than the font's glyphs.
+    EXPECT_EQ(term->LineHeightSetting(), 12);
+    EXPECT_EQ(term->LineHeight(), std::max(12, term->FontHeight()));
     EXPECT_EQ(term->Rows(), 25);
     EXPECT_EQ(term->Cols(), 80);
     EXPECT_EQ(term->FKeys(), 0);
@@ -113,7 +115,8 @@ TEST_F(TelnetTerminalTest, StoredSettingsAreAppliedWithinTheTerminalsRange)
     EXPECT_EQ(term->Font().pointSize(), 14);
     EXPECT_TRUE(term->Font().bold());
     EXPECT_TRUE(term->Font().italic());
-    EXPECT_EQ(term->LineHeight(), 1);
+    EXPECT_EQ(term->LineHeightSetting(), 1);
+    EXPECT_EQ(term->LineHeight(), term->FontHeight());
     EXPECT_EQ(term->Rows(), 50);
     EXPECT_EQ(term->Cols(), 1);
     EXPECT_TRUE(term->MonoChrome());

@@ -86,7 +86,9 @@ TEST_F(TerminalOptionsDialogTest, LaboAndOkStoreAllFourteenKeysInOrder)
     EXPECT_TRUE(term->MonoChrome());
     EXPECT_FALSE(term->AutoLF() || term->LocalEcho() || term->UpperLock() || term->Xlat());
     EXPECT_EQ(term->FKeys(), 1);
-    EXPECT_EQ(term->LineHeight(), 12);
+    // The setting is stored as it is; the cell grows to the font's glyphs.
+    EXPECT_EQ(term->LineHeightSetting(), 12);
+    EXPECT_EQ(term->LineHeight(), std::max(12, term->FontHeight()));
     EXPECT_EQ(term->Font().family(), FixedPitchFamily());
 
     const platform::IniFile ini = Ini();
@@ -135,7 +137,7 @@ TEST_F(TerminalOptionsDialogTest, TypedNumbersAreReadByTheirLeadingDigitsAndLimi
     EXPECT_EQ(term->Rows(), 30);
     EXPECT_EQ(term->Cols(), 30);
     // An empty line-height box means the height of the font's cell.
-    EXPECT_EQ(term->LineHeight(), QFontMetrics(OptForm->CurrentFont()).height());
+    EXPECT_EQ(term->LineHeightSetting(), QFontMetrics(OptForm->CurrentFont()).height());
     EXPECT_EQ(term->FKeys(), 0);
     EXPECT_EQ(Ini().ReadInteger(kHost, QStringLiteral("FKeys"), -1), 0);
 

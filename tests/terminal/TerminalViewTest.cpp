@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -154,7 +155,11 @@ TEST_F(TerminalView, EveryPixelOfTheClientAreaIsPainted)
     // White margins (monochrome) in a window taller than the 50 lines of the stock and wider
     // than the grid: nothing is left unpainted at the bottom or the right edge.
     view->SetMonoChrome(true);
+    QFont tiny(QStringLiteral("DejaVu Sans Mono"));
+    tiny.setPixelSize(4);
+    view->SetFont(tiny);
     view->SetLineHeight(4);
+    ASSERT_LT(4 + 50 * view->LineHeight(), view->ClientRect().height());
     const QImage img = Grab(*view);
     const QRect c = view->ClientRect();
     EXPECT_EQ(img.pixel(c.left(), c.bottom()) & 0xFFFFFF, 0xFFFFFFu);
@@ -284,12 +289,19 @@ TEST_F(TerminalView, SizeLineHeightAndTranslationProperties)
     EXPECT_EQ(view->Rows(), 50);
     EXPECT_EQ(view->Cols(), 1);
 
-    // A line height of 0 would divide by zero in painting and in the pixel conversions.
+    // A line height of 0 would divide by zero in painting and in the pixel conversions; one below
+    // the font's glyphs would cut them: the cell grows to the font's height.
+    QFont small(QStringLiteral("DejaVu Sans Mono"));
+    small.setPixelSize(10);
+    view->SetFont(small);
+    ASSERT_LT(view->FontHeight(), 16);
+    ASSERT_GE(view->FontHeight(), QFontMetrics(view->Font()).height());
     view->SetLineHeight(0);
-    EXPECT_EQ(view->LineHeight(), 1);
-    EXPECT_EQ(view->PixelToRow(100), 96);
+    EXPECT_EQ(view->LineHeight(), view->FontHeight());
+    EXPECT_EQ(view->PixelToRow(4 + 3 * view->FontHeight()), 3);
     EXPECT_FALSE(Grab(*view).isNull());
     view->SetLineHeight(16);
+    EXPECT_EQ(view->LineHeight(), 16);
     EXPECT_EQ(view->PixelToRow(3), 0);
     EXPECT_EQ(view->PixelToRow(4 + 33), 2);
     EXPECT_EQ(view->SnapPixelToTop(4 + 33), 4 + 32);
@@ -323,13 +335,78 @@ TEST_F(TerminalView, FontsAreFixedPitchWithFallbackForMissingFamilies)
     EXPECT_EQ(view->Font().family(), QStringLiteral("DejaVu Sans Mono"));
     const QFontMetrics fm(view->Font());
     EXPECT_EQ(view->CharWidth(), fm.horizontalAdvance(QLatin1Char('M')));
-    EXPECT_EQ(view->LineHeight(), fm.height());
+    EXPECT_EQ(view->LineHeight(), view->FontHeight());
+    EXPECT_GE(view->LineHeight(), fm.height());
     // A run of text lands in its cells: a full block in column 10 fills that cell only.
     view->DisplayText("\x1b[3;1Habcdefghij\xDBklm");
     const QImage img = Grab(*view);
     const QRect block = CellCore(*view, 2, 10);
     EXPECT_EQ(CountColour(img, block, Pal(7)), block.width() * block.height());
     EXPECT_EQ(CountColour(img, CellCore(*view, 2, 11).adjusted(2, 0, 0, 0), Pal(7)), 0);
+}
+
+// Every glyph is drawn whole, from its ascent to its descent, inside its cell: the ink of tall and
+// deep glyphs as the view paints them equals the same characters drawn unclipped by QPainter in
+// the same font, for every installed fixed-pitch family at 6 to 24 points and line heights from 1
+// (which grows to the font's height) to far more than the font needs.
+TEST_F(TerminalView, TallAndDeepGlyphsAreDrawnWhole)
+{
+    const QString chars = QString::fromUtf8("f[|gj_\u00C9");
+    const std::string bytes = "f [ | g j _ \x90";  // CP437: 0x90 is E acute
+    QStringList families;
+    for (const QString& family : QFontDatabase::families())
+        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
+            families.append(family);
+    ASSERT_FALSE(families.isEmpty());
+    const QRgb ink = Pal(7);
+    // The pixels of a glyph, cut to their ink (anything not black).
+    const auto inkOf = [](const QImage& img, const QRect& area) {
+        QRect box;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if ((img.pixel(x, y) & 0xFFFFFF) != 0) box |= QRect(x, y, 1, 1);
+        return box.isEmpty() ? QImage() : img.copy(box);
+    };
+    int checked = 0;
+    for (const QString& family : families) {
+        for (int points = 6; points <= 24; ++points) {
+            view->SetFont(QFont(family, points));
+            const int fontHeight = view->FontHeight();
+            for (const int lineHeight : {1, fontHeight - 1, fontHeight, fontHeight + 5, 64}) {
+                view->SetLineHeight(lineHeight);
+                ASSERT_EQ(view->LineHeight(), std::max(lineHeight, fontHeight));
+                view->DisplayText("\x1b[2J\x1b[3;3H" + bytes);
+                const QImage img = Grab(*view);
+                const int w = view->CharWidth(), h = view->LineHeight();
+                for (int i = 0; i < chars.size(); ++i) {
+                    // A column and a half around the cell, a line above and below it.
+                    const QRect cell = CellRect(*view, 2, 2 + 2 * i);
+                    const QRect area = cell.adjusted(-w / 2, -h, w / 2, h);
+                    QImage ref(area.size(), QImage::Format_RGB32);
+                    ref.fill(Qt::black);
+                    {
+                        QPainter p(&ref);
+                        p.setFont(view->Font());
+                        p.setPen(QColor(ink));
+                        p.drawText(QPointF(cell.left() - area.left(), h + h / 2 + 2),
+                                   QString(chars.at(i)));
+                    }
+                    const QImage painted = inkOf(img, area);
+                    const QImage whole = inkOf(ref, ref.rect());
+                    ASSERT_FALSE(whole.isNull());
+                    EXPECT_EQ(painted.size(), whole.size())
+                        << family.toStdString() << " " << points << "pt, line height " << lineHeight
+                        << ", glyph " << i;
+                    EXPECT_TRUE(painted == whole)
+                        << family.toStdString() << " " << points << "pt, line height " << lineHeight
+                        << ", glyph " << i;
+                    if (HasFailure()) return;
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GE(checked, 19 * 5 * 7);
 }
 
 TEST(TerminalViewLog, OpensOnceAppendsRawBytesAndCloses)

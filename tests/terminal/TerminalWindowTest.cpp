@@ -104,7 +104,7 @@ TEST_F(TerminalWindowTest, StartsIdleWithItsControlsMenuAndTerminal)
     EXPECT_EQ(t->Location(), "Zarvos");
     EXPECT_EQ(t->IniFilename(), QStringLiteral("TNEMULVT.INI"));
     // Created with the settings stored for "localhost" (none here: the defaults).
-    EXPECT_EQ(t->LineHeight(), 12);
+    EXPECT_EQ(t->LineHeightSetting(), 12);
     EXPECT_EQ(t->FKeys(), 0);
     EXPECT_FALSE(t->Xlat());
 
