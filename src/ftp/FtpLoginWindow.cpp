@@ -161,6 +161,7 @@ void TForm1::BuildControls()
     SaveProfileCB = Check(Panel2, "SaveProfileCB", QStringLiteral("Save Changes"));
     AutoDirCB = Check(Panel2, "AutoDirCB", QStringLiteral("Directory Listings"));
     ForceLowerCB = Check(Panel2, "ForceLowerCB", QStringLiteral("Force Lowercase Filenames"));
+    PassiveCB = Check(Panel2, "PassiveCB", QStringLiteral("Passive Mode"));
     ChkProxy = Check(Panel2, "ChkProxy", QStringLiteral("Use Proxy"));
     TxtProxyName = Edit(Panel2, "TxtProxyName");
     TxtProxyPort = Edit(Panel2, "TxtProxyPort");
@@ -190,6 +191,7 @@ void TForm1::BuildControls()
     checks->addWidget(SaveProfileCB);
     checks->addWidget(AutoDirCB);
     checks->addWidget(ForceLowerCB);
+    checks->addWidget(PassiveCB);
     checks->addStretch(1);
     grid->addLayout(checks, 4, 0, 1, 4);
     auto* proxy = new QHBoxLayout;
@@ -220,6 +222,11 @@ void TForm1::BuildControls()
     connect(NewSiteBut, &QPushButton::clicked, this, &TForm1::NewSiteButClick);
     connect(ConnectBut, &QPushButton::clicked, this, &TForm1::ConnectButClick);
     connect(ExitBut, &QPushButton::clicked, this, &TForm1::ExitButClick);
+    // The engine takes the mode when its next data connection starts, so a change made after a
+    // failed transfer counts for the next one, without a new connect.
+    connect(PassiveCB, &QCheckBox::toggled, this, [this](bool on) {
+        if (FtpClient1) FtpClient1->SetPassive(on);
+    });
 }
 
 void TForm1::BindEngine()
@@ -290,6 +297,7 @@ void TForm1::ReadProfile(const QString& name)
     PortEdit->setText(p.Port);
     ForceLowerCB->setChecked(p.ForceLower);
     AutoDirCB->setChecked(p.AutoDir);
+    PassiveCB->setChecked(p.Passive);
     ChkProxy->setChecked(p.ChkProxy);
     TxtProxyName->setText(p.TxtProxyName);
     TxtProxyPort->setText(p.TxtProxyPort);
@@ -318,6 +326,7 @@ ftp::TFtpProfile TForm1::CurrentProfile() const
     p.Port = PortEdit->text();
     p.ForceLower = ForceLowerCB->isChecked();
     p.AutoDir = AutoDirCB->isChecked();
+    p.Passive = PassiveCB->isChecked();
     p.ChkProxy = ChkProxy->isChecked();
     p.TxtProxyName = TxtProxyName->text();
     p.TxtProxyPort = TxtProxyPort->text();
@@ -436,6 +445,7 @@ void TForm1::ConnectButClick()
 
     MaskedPassword = QString(PasswordEdit->text().size(), u'?');
     FtpClient1->SetBinary(true);
+    FtpClient1->SetPassive(PassiveCB->isChecked());
     FtpClient1->SetHostDirName(ftp::RemoteBytes(InitialDirEdit->text()));
     QString port;
     if (ChkProxy->isChecked()) {
@@ -503,6 +513,11 @@ void TForm1::FtpClient1RequestDone(QObject*, TFtpRequest RqType, std::uint16_t E
 {
     ++requestsDone_;
     Log(QStringLiteral("Done (request=%1  error code=%2)").arg(LookupRequest(RqType)).arg(Error));
+    if (Error != 0 && !FtpClient1->Passive() &&
+        (Error == 425 || FtpClient1->TimedOutAwaitingData()))
+        Log(
+            QStringLiteral("! The server could not open the data connection to this computer "
+                           "(active mode): tick \"Passive Mode\" and try again"));
     if (RqType == ftpGetAsync) FinishDownload(Error);
     if (Error != 0)
         ftpui::ShowMessage(this,
