@@ -281,7 +281,9 @@ std::int64_t TCustomWSocket::SendFile(int FileHandle, std::int64_t& Offset, std:
     if (taken == 0 && err != 0) {
         // Files that cannot be mapped for sending (pipes, some special files) are sent the
         // ordinary way by the caller.
-        if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) return fail(WSAEOPNOTSUPP);
+        if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ESPIPE ||
+            err == EOVERFLOW)
+            return fail(WSAEOPNOTSUPP);
         return fail(SendErrorCode(err));
     }
     if (full) {
