@@ -177,36 +177,37 @@ void TForm1::BuildControls()
     grid->addWidget(HostNameEdit, 0, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("FTP Port"), PortEdit), 0, 2);
     grid->addWidget(PortEdit, 0, 3);
+    // Beside the host and port it belongs with: how the data connections of that server are made.
+    grid->addWidget(PassiveCB, 0, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Local Directory"), InitialLocalDirEdit),
                     1, 0);
-    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 3);
+    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Remote Directory"), InitialDirEdit), 2,
                     0);
-    grid->addWidget(InitialDirEdit, 2, 1, 1, 3);
+    grid->addWidget(InitialDirEdit, 2, 1, 1, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("User Name"), UserNameEdit), 3, 0);
     grid->addWidget(UserNameEdit, 3, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("Password"), PasswordEdit), 3, 2);
-    grid->addWidget(PasswordEdit, 3, 3);
+    grid->addWidget(PasswordEdit, 3, 3, 1, 2);
     auto* checks = new QHBoxLayout;
     checks->addWidget(SaveProfileCB);
     checks->addWidget(AutoDirCB);
     checks->addWidget(ForceLowerCB);
-    checks->addWidget(PassiveCB);
     checks->addStretch(1);
-    grid->addLayout(checks, 4, 0, 1, 4);
+    grid->addLayout(checks, 4, 0, 1, 5);
     auto* proxy = new QHBoxLayout;
     proxy->addWidget(ChkProxy);
     proxy->addWidget(Caption(Panel2, QStringLiteral("Proxy Name"), TxtProxyName));
     proxy->addWidget(TxtProxyName, 1);
     proxy->addWidget(Caption(Panel2, QStringLiteral("Proxy Port"), TxtProxyPort));
     proxy->addWidget(TxtProxyPort);
-    grid->addLayout(proxy, 5, 0, 1, 4);
+    grid->addLayout(proxy, 5, 0, 1, 5);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ConnectBut);
     buttons->addWidget(ExitBut);
     buttons->addStretch(1);
     buttons->addWidget(tWait);
-    grid->addLayout(buttons, 6, 0, 1, 4);
+    grid->addLayout(buttons, 6, 0, 1, 5);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     layout->addWidget(Panel2);

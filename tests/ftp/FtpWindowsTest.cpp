@@ -596,6 +596,7 @@ TEST_F(FtpWindows, PassiveModeTickedListsAndTransfersAndIsStoredWithTheProfile)
     FillLogin();
     EXPECT_FALSE(Form1->PassiveCB->isChecked());
     EXPECT_EQ(Form1->PassiveCB->text(), "Passive Mode");
+    EXPECT_EQ(Form1->size(), QSize(520, 430)) << "the check box fits the window as it is shown";
     Click(Form1->PassiveCB);
     Connect();
     EXPECT_EQ(GridNames(), QStringList{"down.bin"});
