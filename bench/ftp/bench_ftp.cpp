@@ -4,13 +4,13 @@
 //  - "vsftpd": started by the benchmark with a configuration of its own on a free port (anonymous
 //    access to a writable directory), only where /usr/sbin/vsftpd is installed;
 //  - "pyftpdlib": Debian's, as the tests use it (it caps curl near 300 MB/s here).
-// Every figure is one whole session (connect, login, TYPE I, the transfer, QUIT), for the engine
-// as for curl (curl -P 127.0.0.1 --disable-eprt for active mode, its default EPSV for passive),
-// on the same server and file; the best of N runs is printed in MB/s (10^6 bytes per second) with
-// the ratio engine / curl, and every copy is compared byte for byte after its timing.
-// Then the engine downloads 4 GiB + 1 byte from the server thread in passive mode into a pipe
-// whose reader checks every byte, and the growth of the process's resident memory (peak during
-// the download minus before it) is printed.
+// Every figure is one whole session (connect, login, TYPE I, the transfer; curl does not send QUIT
+// and the engine's QUIT is not timed), for the engine as for curl (curl -P 127.0.0.1 --disable-eprt
+// for active mode, its default EPSV for passive), on the same server and file; the best of N runs
+// is printed in MB/s (10^6 bytes per second) with the ratio engine / curl, and every copy is
+// compared byte for byte after its timing. Then the engine downloads 4 GiB + 1 byte from the server
+// thread in passive mode into a pipe whose reader checks every byte, and the growth of the
+// process's resident memory (peak during the download minus before it) is printed.
 //
 // bench_ftp [MiB=1024] [runs=3] [all|thread|vsftpd|pyftpdlib] [memory|nomemory]
 #include "BenchFtpServer.h"
@@ -119,9 +119,11 @@ qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& loca
     QElapsedTimer t;
     t.start();
     const bool ok = ftp.Connect() && ftp.TypeSet() && (upload ? ftp.Put() : ftp.Get());
-    if (!ok) why = ftp.ErrorMessage();
-    ftp.Quit();
     const qint64 ns = t.nsecsElapsed();
+    if (!ok) why = ftp.ErrorMessage();
+    // curl ends its session by closing the connection without QUIT, so the engine's QUIT is not
+    // timed either (vsftpd takes most of a second to answer QUIT after a large upload).
+    ftp.Quit();
     return ok ? ns : -1;
 }
 
