@@ -7,8 +7,9 @@
 // Every figure is one whole session (connect, login, TYPE I, the transfer; curl does not send QUIT
 // and the engine's QUIT is not timed), for the engine as for curl (curl -P 127.0.0.1 --disable-eprt
 // for active mode, its default EPSV for passive), on the same server and file; the best of N runs
-// is printed in MB/s (10^6 bytes per second) with the ratio engine / curl, and every copy is
-// compared byte for byte after its timing. Then the engine downloads 4 GiB + 1 byte from the server
+// is printed in MB/s (10^6 bytes per second) with the ratio engine / curl and the least CPU time
+// (user and system) a session took: the engine's thread, curl's process. Every copy is compared
+// byte for byte after its timing. Then the engine downloads 4 GiB + 1 byte from the server
 // thread in passive mode into a pipe whose reader checks every byte, and the growth of the
 // process's resident memory (peak during the download minus before it) is printed.
 //
@@ -28,6 +29,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +91,16 @@ bool SameFiles(const QString& a, const QString& b)
     }
 }
 
+// CPU time (user and system) in milliseconds: of the calling thread, or of the waited-for
+// children.
+double CpuMs(int who)
+{
+    rusage u{};
+    ::getrusage(who, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
 double MBps(qint64 bytes, qint64 ns)
 {
     return ns > 0 ? static_cast<double>(bytes) * 1000.0 / static_cast<double>(ns) : 0.0;
@@ -104,7 +116,7 @@ std::string LoadAverage()
 
 // One engine session; the elapsed nanoseconds, or -1 on failure (why says what failed).
 qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& local,
-                 const QString& remote, std::string& why)
+                 const QString& remote, std::string& why, double& cpuMs)
 {
     TFtpClient ftp;
     ftp.SetHostName("127.0.0.1");
@@ -117,9 +129,11 @@ qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& loca
     ftp.SetHostFileName(remote.toStdString());
     ftp.SetLocalFileName(QFile::encodeName(local).toStdString());
     QElapsedTimer t;
+    const double cpu = CpuMs(RUSAGE_THREAD);
     t.start();
     const bool ok = ftp.Connect() && ftp.TypeSet() && (upload ? ftp.Put() : ftp.Get());
     const qint64 ns = t.nsecsElapsed();
+    cpuMs = CpuMs(RUSAGE_THREAD) - cpu;
     if (!ok) why = ftp.ErrorMessage();
     // curl ends its session by closing the connection without QUIT, so the engine's QUIT is not
     // timed either (vsftpd takes most of a second to answer QUIT after a large upload).
@@ -129,7 +143,7 @@ qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& loca
 
 // One curl session; the elapsed nanoseconds, or -1 on failure.
 qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
-               const QString& remote)
+               const QString& remote, double& cpuMs)
 {
     const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4")
                             .arg(s.user, s.password)
@@ -145,6 +159,7 @@ qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
         args << url << QStringLiteral("-o") << local;
     QProcess curl;
     QElapsedTimer t;
+    const double cpu = CpuMs(RUSAGE_CHILDREN);
     t.start();
     curl.start(QStringLiteral("curl"), args);
     if (!curl.waitForFinished(600000)) {
@@ -153,6 +168,7 @@ qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
         return -1;
     }
     const qint64 ns = t.nsecsElapsed();
+    cpuMs = CpuMs(RUSAGE_CHILDREN) - cpu;
     if (curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0) {
         std::printf("  curl: %s\n", curl.readAllStandardError().trimmed().constData());
         return -1;
@@ -339,50 +355,57 @@ int main(int argc, char** argv)
     if (!haveCurl) std::printf("curl not found: no reference figures\n");
 
     bool allOk = true;
-    std::printf("%-10s %-8s %-9s %10s %10s %7s\n", "server", "mode", "direction", "engine", "curl",
-                "ratio");
+    std::printf("%-10s %-8s %-9s %10s %10s %7s %11s %11s\n", "server", "mode", "direction",
+                "engine", "curl", "ratio", "engine CPU", "curl CPU");
     for (const Server& s : servers) {
         if (which != "all" && which != s.name) continue;
         for (const bool passive : {false, true}) {
             for (const bool upload : {false, true}) {
                 qint64 bestEngine = -1;
                 qint64 bestCurl = -1;
+                double engineCpu = -1;
+                double curlCpu = -1;
                 const QString down = local.filePath(QStringLiteral("down.bin"));
                 const QString upName =
                     QStringLiteral("up-%1.bin").arg(QString::fromStdString(s.name));
                 const QString upPath = root + u'/' + upName;
                 for (int run = 0; run < runs; ++run) {
                     std::string why;
-                    const qint64 e = EngineRun(s, passive, upload, upload ? source : down,
-                                               upload ? upName : QStringLiteral("source.bin"), why);
+                    double cpu = 0;
+                    const qint64 e =
+                        EngineRun(s, passive, upload, upload ? source : down,
+                                  upload ? upName : QStringLiteral("source.bin"), why, cpu);
                     const bool eOk = e > 0 && SameFiles(source, upload ? upPath : down);
                     if (!eOk) {
                         std::printf("  engine %s %s %s failed: %s\n", s.name.c_str(),
                                     passive ? "passive" : "active", upload ? "upload" : "download",
                                     why.c_str());
                         allOk = false;
-                    } else if (bestEngine < 0 || e < bestEngine) {
-                        bestEngine = e;
+                    } else {
+                        if (bestEngine < 0 || e < bestEngine) bestEngine = e;
+                        if (engineCpu < 0 || cpu < engineCpu) engineCpu = cpu;
                     }
                     QFile::remove(upload ? upPath : down);
                     if (!haveCurl) continue;
                     const qint64 c = CurlRun(s, passive, upload, upload ? source : down,
-                                             upload ? upName : QStringLiteral("source.bin"));
+                                             upload ? upName : QStringLiteral("source.bin"), cpu);
                     const bool cOk = c > 0 && SameFiles(source, upload ? upPath : down);
                     if (!cOk) {
                         std::printf("  curl %s %s %s failed\n", s.name.c_str(),
                                     passive ? "passive" : "active", upload ? "upload" : "download");
                         allOk = false;
-                    } else if (bestCurl < 0 || c < bestCurl) {
-                        bestCurl = c;
+                    } else {
+                        if (bestCurl < 0 || c < bestCurl) bestCurl = c;
+                        if (curlCpu < 0 || cpu < curlCpu) curlCpu = cpu;
                     }
                     QFile::remove(upload ? upPath : down);
                 }
                 const double em = bestEngine > 0 ? MBps(size, bestEngine) : 0;
                 const double cm = bestCurl > 0 ? MBps(size, bestCurl) : 0;
-                std::printf("%-10s %-8s %-9s %10.1f %10.1f %7.2f\n", s.name.c_str(),
-                            passive ? "passive" : "active", upload ? "upload" : "download", em, cm,
-                            cm > 0 ? em / cm : 0.0);
+                std::printf("%-10s %-8s %-9s %10.1f %10.1f %7.2f %8.0f ms %8.0f ms\n",
+                            s.name.c_str(), passive ? "passive" : "active",
+                            upload ? "upload" : "download", em, cm, cm > 0 ? em / cm : 0.0,
+                            engineCpu, curlCpu);
                 std::fflush(stdout);
             }
         }
