@@ -1,13 +1,26 @@
-// Throughput of the FTP engine against a loopback pyftpdlib, next to curl in active mode on the
-// same server and file: a download and an upload of one file (1 GiB unless a size in MiB is
-// given: bench_ftp [MiB] [engine|curl|both|up|down]; up and down run the engine's upload or
-// download alone, for profiling). Prints MB/s (10^6 bytes per second) for each and
-// the ratio engine / curl. Every copy is checked by size and SHA-256 after its timing.
+// Throughput of the FTP engine next to curl, in active and in passive mode, downloads and uploads,
+// against servers fast enough not to be what is measured:
+//  - "thread": the benchmark's own FTP server thread (BenchFtpServer: sendfile and splice);
+//  - "vsftpd": started by the benchmark with a configuration of its own on a free port (anonymous
+//    access to a writable directory), only where /usr/sbin/vsftpd is installed;
+//  - "pyftpdlib": Debian's, as the tests use it (it caps curl near 300 MB/s here).
+// Every figure is one whole session (connect, login, TYPE I, the transfer; curl does not send QUIT
+// and the engine's QUIT is not timed), for the engine as for curl (curl -P 127.0.0.1 --disable-eprt
+// for active mode, its default EPSV for passive), on the same server and file; the best of N runs
+// is printed in MB/s (10^6 bytes per second) with the ratio engine / curl and the least CPU time
+// (user and system) a session took: the engine's thread, curl's process. Every copy is compared
+// byte for byte after its timing. Then the engine downloads 4 GiB + 1 byte from the server
+// thread in passive mode into a pipe whose reader checks every byte, and the growth of the
+// process's resident memory (peak during the download minus before it) is printed.
+//
+// bench_ftp [MiB=1024] [runs=3] [all|thread|vsftpd|pyftpdlib] [memory|nomemory]
+#include "BenchFtpServer.h"
 #include "ftp/FtpEngine.h"
 #include "peers/FtpServerFixture.h"
+#include "support/PeerProcess.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,21 +28,31 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-QByteArray Sha256(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result().toHex();
-}
+struct Server {
+    std::string name;
+    std::uint16_t port = 0;
+    QString user;
+    QString password;
+    QString directory;
+};
 
 bool MakeFile(const QString& path, qint64 size)
 {
@@ -51,99 +74,236 @@ bool MakeFile(const QString& path, qint64 size)
     return true;
 }
 
+bool SameFiles(const QString& a, const QString& b)
+{
+    QFile fa(a);
+    QFile fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
+    if (fa.size() != fb.size()) return false;
+    std::vector<char> ba(1 << 20);
+    std::vector<char> bb(1 << 20);
+    for (;;) {
+        const qint64 na = fa.read(ba.data(), static_cast<qint64>(ba.size()));
+        const qint64 nb = fb.read(bb.data(), static_cast<qint64>(bb.size()));
+        if (na != nb || na < 0) return false;
+        if (na == 0) return true;
+        if (std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(na)) != 0) return false;
+    }
+}
+
+// CPU time (user and system) in milliseconds: of the calling thread, or of the waited-for
+// children.
+double CpuMs(int who)
+{
+    rusage u{};
+    ::getrusage(who, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
 double MBps(qint64 bytes, qint64 ns)
 {
     return ns > 0 ? static_cast<double>(bytes) * 1000.0 / static_cast<double>(ns) : 0.0;
 }
 
-struct Result {
-    double download = 0;
-    double upload = 0;
-    bool ok = true;
-};
-
-Result RunEngine(const testsupport::PyFtpServer& server, const QString& source,
-                 const QString& target, qint64 size, const QByteArray& sha, bool doUp, bool doDown)
+std::string LoadAverage()
 {
-    Result r;
-    TFtpClient ftp;
-    ftp.SetHostName("127.0.0.1");
-    ftp.SetPort(std::to_string(server.Port()));
-    ftp.SetUserName(server.User().toStdString());
-    ftp.SetPassWord(server.Password().toStdString());
-    ftp.SetTimeout(60);
-    std::string lastError;
-    ftp.OnDisplay = [&](QObject*, std::string& msg) {
-        if (msg.rfind("! ", 0) == 0) lastError = msg;
-    };
-    if (!ftp.Connect() || !ftp.TypeSet()) {
-        std::printf("engine: login failed: %s\n", ftp.ErrorMessage().c_str());
-        r.ok = false;
-        return r;
-    }
-    QElapsedTimer t;
-    ftp.SetHostFileName("engine-up.bin");
-    ftp.SetLocalFileName(QFile::encodeName(source).toStdString());
-    t.start();
-    const bool put = !doUp || ftp.Put();
-    r.upload = doUp ? MBps(size, t.nsecsElapsed()) : 0;
-    ftp.SetHostFileName("source.bin");
-    ftp.SetLocalFileName(QFile::encodeName(target).toStdString());
-    t.start();
-    const bool get = !doDown || ftp.Get();
-    r.download = doDown ? MBps(size, t.nsecsElapsed()) : 0;
-    ftp.Quit();
-    const bool upOk =
-        put && (!doUp || Sha256(server.PathOf(QStringLiteral("engine-up.bin"))) == sha);
-    const bool downOk = get && (!doDown || Sha256(target) == sha);
-    if (!upOk || !downOk) {
-        std::printf("engine: copy check failed (upload %d, download %d) %s %s\n", upOk, downOk,
-                    ftp.ErrorMessage().c_str(), lastError.c_str());
-        r.ok = false;
-    }
-    return r;
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
 }
 
-bool RunCurl(const QStringList& args, qint64& ns)
+// One engine session; the elapsed nanoseconds, or -1 on failure (why says what failed).
+qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& local,
+                 const QString& remote, std::string& why, double& cpuMs)
 {
+    TFtpClient ftp;
+    ftp.SetHostName("127.0.0.1");
+    ftp.SetPort(std::to_string(s.port));
+    ftp.SetUserName(s.user.toStdString());
+    ftp.SetPassWord(s.password.toStdString());
+    ftp.SetTimeout(60);
+    ftp.SetPassive(passive);
+    ftp.SetBinary(true);
+    ftp.SetHostFileName(remote.toStdString());
+    ftp.SetLocalFileName(QFile::encodeName(local).toStdString());
+    QElapsedTimer t;
+    const double cpu = CpuMs(RUSAGE_THREAD);
+    t.start();
+    const bool ok = ftp.Connect() && ftp.TypeSet() && (upload ? ftp.Put() : ftp.Get());
+    const qint64 ns = t.nsecsElapsed();
+    cpuMs = CpuMs(RUSAGE_THREAD) - cpu;
+    if (!ok) why = ftp.ErrorMessage();
+    // curl ends its session by closing the connection without QUIT, so the engine's QUIT is not
+    // timed either (vsftpd takes most of a second to answer QUIT after a large upload).
+    ftp.Quit();
+    return ok ? ns : -1;
+}
+
+// One curl session; the elapsed nanoseconds, or -1 on failure.
+qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
+               const QString& remote, double& cpuMs)
+{
+    const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4")
+                            .arg(s.user, s.password)
+                            .arg(s.port)
+                            .arg(remote);
+    QStringList args = {QStringLiteral("-s"), QStringLiteral("-S")};
+    if (!passive)
+        args << QStringLiteral("-P") << QStringLiteral("127.0.0.1")
+             << QStringLiteral("--disable-eprt");
+    if (upload)
+        args << QStringLiteral("-T") << local << url;
+    else
+        args << url << QStringLiteral("-o") << local;
     QProcess curl;
     QElapsedTimer t;
+    const double cpu = CpuMs(RUSAGE_CHILDREN);
     t.start();
     curl.start(QStringLiteral("curl"), args);
     if (!curl.waitForFinished(600000)) {
         curl.kill();
         curl.waitForFinished(3000);
-        return false;
+        return -1;
     }
-    ns = t.nsecsElapsed();
-    return curl.exitStatus() == QProcess::NormalExit && curl.exitCode() == 0;
+    const qint64 ns = t.nsecsElapsed();
+    cpuMs = CpuMs(RUSAGE_CHILDREN) - cpu;
+    if (curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0) {
+        std::printf("  curl: %s\n", curl.readAllStandardError().trimmed().constData());
+        return -1;
+    }
+    return ns;
 }
 
-Result RunCurlBoth(const testsupport::PyFtpServer& server, const QString& source,
-                   const QString& target, qint64 size, const QByteArray& sha)
-{
-    Result r;
-    const QString base = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/")
-                             .arg(server.User(), server.Password())
-                             .arg(server.Port());
-    const QStringList common = {QStringLiteral("-s"), QStringLiteral("-S"), QStringLiteral("-P"),
-                                QStringLiteral("127.0.0.1"), QStringLiteral("--disable-eprt")};
-    qint64 ns = 0;
-    const bool put = RunCurl(
-        common + QStringList{QStringLiteral("-T"), source, base + QStringLiteral("curl-up.bin")},
-        ns);
-    r.upload = MBps(size, ns);
-    const bool get = RunCurl(
-        common + QStringList{base + QStringLiteral("source.bin"), QStringLiteral("-o"), target},
-        ns);
-    r.download = MBps(size, ns);
-    const bool upOk = put && Sha256(server.PathOf(QStringLiteral("curl-up.bin"))) == sha;
-    const bool downOk = get && Sha256(target) == sha;
-    if (!upOk || !downOk) {
-        std::printf("curl: copy check failed (upload %d, download %d)\n", upOk, downOk);
-        r.ok = false;
+// vsftpd with a configuration of the benchmark's own, in the foreground, as the user running the
+// benchmark, anonymous users reading and writing directory.
+class Vsftpd {
+public:
+    static QString Program() { return QStringLiteral("/usr/sbin/vsftpd"); }
+    static bool Installed() { return QFileInfo(Program()).isExecutable(); }
+
+    bool Start(const QString& directory)
+    {
+        if (!config_.isValid()) return false;
+        QDir(config_.path()).mkpath(QStringLiteral("empty"));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port_ = testsupport::FreeTcpPort();
+            const QString conf = config_.filePath(QStringLiteral("vsftpd.conf"));
+            QFile f(conf);
+            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+            const QString text =
+                QStringLiteral(
+                    "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+                    "background=NO\nrun_as_launching_user=YES\nanonymous_enable=YES\n"
+                    "local_enable=NO\nno_anon_password=YES\nanon_root=%2\nwrite_enable=YES\n"
+                    "anon_upload_enable=YES\nanon_other_write_enable=YES\n"
+                    "anon_world_readable_only=NO\nanon_umask=022\nconnect_from_port_20=NO\n"
+                    "pasv_enable=YES\nport_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
+                    "isolate_network=NO\nsecure_chroot_dir=%3\nxferlog_enable=NO\n"
+                    "dirmessage_enable=NO\nuse_sendfile=YES\n")
+                    .arg(port_)
+                    .arg(directory, config_.filePath(QStringLiteral("empty")));
+            f.write(text.toUtf8());
+            f.close();
+            if (!process_.Start(Program(), {conf})) return false;
+            if (testsupport::WaitForPort(port_, 10000) && process_.Running()) return true;
+            std::printf("vsftpd did not start: %s\n", qPrintable(process_.Output()));
+            process_.Stop();
+        }
+        return false;
     }
-    return r;
+    std::uint16_t Port() const { return port_; }
+
+private:
+    QTemporaryDir config_;
+    testsupport::PeerProcess process_;
+    std::uint16_t port_ = 0;
+};
+
+long ProcStatusKb(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::size_t keyLen = std::strlen(key);
+    while (std::getline(in, line))
+        if (line.compare(0, keyLen, key) == 0) return std::atol(line.c_str() + keyLen + 1);
+    return -1;
+}
+
+// The engine downloads 4 GiB + 1 byte into a pipe whose reader checks every byte; prints the
+// growth of the resident memory.
+bool MemoryRun(const Server& s)
+{
+    constexpr std::uint64_t kSize = (std::uint64_t{4} << 30) + 1;
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("download.fifo"));
+    if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0) return false;
+
+    TFtpClient ftp;
+    ftp.SetHostName("127.0.0.1");
+    ftp.SetPort(std::to_string(s.port));
+    ftp.SetUserName("bench");
+    ftp.SetPassWord("bench");
+    ftp.SetTimeout(60);
+    ftp.SetPassive(true);
+    if (!ftp.Connect() || !ftp.TypeSet()) return false;
+    ftp.SetHostFileName("pattern-" + std::to_string(kSize));
+    ftp.SetLocalFileName(QFile::encodeName(fifo).toStdString());
+
+    std::atomic<std::uint64_t> checked{0};
+    std::atomic<bool> good{true};
+    std::vector<unsigned char> buffer(1 << 20);
+    std::thread reader([&] {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            good = false;
+            return;
+        }
+        ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+        std::uint64_t at = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            std::size_t i = 0;
+            const auto len = static_cast<std::size_t>(n);
+            for (; i < len && (at + i) % 8 != 0; ++i)
+                if (buffer[i] != benchftp::PatternByte(at + i)) good = false;
+            for (; i + 8 <= len; i += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, buffer.data() + i, 8);
+                if (word != (at + i) / 8) good = false;
+            }
+            for (; i < len; ++i)
+                if (buffer[i] != benchftp::PatternByte(at + i)) good = false;
+            at += len;
+        }
+        checked = at;
+        ::close(fd);
+    });
+
+    // The peak of the resident set is measured from here.
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+    }
+    const long before = ProcStatusKb("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    const bool ok = ftp.Get();
+    const qint64 ns = t.nsecsElapsed();
+    reader.join();
+    const long peak = ProcStatusKb("VmHWM:");
+    ftp.Quit();
+    const bool exact = ok && good && checked == kSize;
+    std::printf(
+        "memory   4 GiB + 1 byte download (passive, thread server): %s, %.1f MB/s; "
+        "resident %.1f MB before, peak %.1f MB, growth %.1f MB (goal < 20 MB)\n",
+        exact ? "byte-exact" : "NOT EXACT", MBps(static_cast<qint64>(kSize), ns), before / 1024.0,
+        peak / 1024.0, (peak - before) / 1024.0);
+    if (!ok) std::printf("  engine: %s\n", ftp.ErrorMessage().c_str());
+    return exact;
 }
 
 }  // namespace
@@ -151,55 +311,108 @@ Result RunCurlBoth(const testsupport::PyFtpServer& server, const QString& source
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const qint64 mib = argc > 1 ? std::atoll(argv[1]) : 1024;
-    const std::string which = argc > 2 ? argv[2] : "both";
+    const qint64 mib = argc > 1 ? std::max(1LL, std::atoll(argv[1])) : 1024;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string which = argc > 3 ? argv[3] : "all";
+    const bool memory = argc > 4 ? std::string(argv[4]) != "nomemory" : true;
     const qint64 size = mib << 20;
+    const bool haveCurl = !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty();
+    std::printf("bench_ftp: %lld MiB file, best of %d runs, load average %s\n", mib, runs,
+                LoadAverage().c_str());
 
-    if (!testsupport::PyFtpServer::Available()) {
-        std::printf("bench_ftp: skipped, /usr/bin/python3 has no pyftpdlib (python3-pyftpdlib)\n");
-        return 0;
-    }
-    testsupport::PyFtpServer server;
-    if (!server.Start()) {
-        std::printf("bench_ftp: cannot start pyftpdlib: %s\n", qPrintable(server.Error()));
-        return 1;
-    }
+    QTemporaryDir served;
     QTemporaryDir local;
-    const QString source = server.PathOf(QStringLiteral("source.bin"));
-    if (!MakeFile(source, size)) {
+    const QString root = QDir(served.path()).canonicalPath();
+    const QString source = root + QStringLiteral("/source.bin");
+    if (!served.isValid() || !local.isValid() || !MakeFile(source, size)) {
         std::printf("bench_ftp: cannot write the %lld MiB test file\n", mib);
         return 1;
     }
-    const QByteArray sha = Sha256(source);
-    std::printf("bench_ftp: %lld MiB file, pyftpdlib on 127.0.0.1:%u, active mode\n", mib,
-                server.Port());
+    // vsftpd refuses a writable anonymous root: the files live in a directory below it.
+    ::chmod(QFile::encodeName(root).constData(), 0755);
 
-    Result engine;
-    Result curl;
-    const bool haveCurl = !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty();
-    if (which != "curl") {
-        engine = RunEngine(server, source, local.filePath(QStringLiteral("engine-down.bin")), size,
-                           sha, which != "down", which != "up");
-        QFile::remove(local.filePath(QStringLiteral("engine-down.bin")));
-        QFile::remove(server.PathOf(QStringLiteral("engine-up.bin")));
-        std::printf("engine   download %8.1f MB/s   upload %8.1f MB/s\n", engine.download,
-                    engine.upload);
+    std::vector<Server> servers;
+    benchftp::BenchFtpServer thread(root.toStdString());
+    if ((which == "all" || which == "thread" || memory) && thread.Start())
+        servers.push_back(
+            {"thread", thread.Port(), QStringLiteral("bench"), QStringLiteral("bench"), root});
+    Vsftpd vsftpd;
+    if (which == "all" || which == "vsftpd") {
+        if (!Vsftpd::Installed())
+            std::printf("vsftpd: not installed, no column\n");
+        else if (vsftpd.Start(root))
+            servers.push_back({"vsftpd", vsftpd.Port(), QStringLiteral("anonymous"),
+                               QStringLiteral("bench"), root});
     }
-    if (which == "curl" || which == "both") {
-        if (!haveCurl) {
-            std::printf("curl not found: no reference figures\n");
-        } else {
-            curl = RunCurlBoth(server, source, local.filePath(QStringLiteral("curl-down.bin")),
-                               size, sha);
-            QFile::remove(local.filePath(QStringLiteral("curl-down.bin")));
-            QFile::remove(server.PathOf(QStringLiteral("curl-up.bin")));
-            std::printf("curl     download %8.1f MB/s   upload %8.1f MB/s\n", curl.download,
-                        curl.upload);
+    testsupport::PyFtpServer pyftpdlib;
+    if (which == "all" || which == "pyftpdlib") {
+        if (!testsupport::PyFtpServer::Available())
+            std::printf("pyftpdlib: not available (python3-pyftpdlib), no column\n");
+        else if (pyftpdlib.Start(root))
+            servers.push_back(
+                {"pyftpdlib", pyftpdlib.Port(), pyftpdlib.User(), pyftpdlib.Password(), root});
+    }
+    if (!haveCurl) std::printf("curl not found: no reference figures\n");
+
+    bool allOk = true;
+    std::printf("%-10s %-8s %-9s %10s %10s %7s %11s %11s\n", "server", "mode", "direction",
+                "engine", "curl", "ratio", "engine CPU", "curl CPU");
+    for (const Server& s : servers) {
+        if (which != "all" && which != s.name) continue;
+        for (const bool passive : {false, true}) {
+            for (const bool upload : {false, true}) {
+                qint64 bestEngine = -1;
+                qint64 bestCurl = -1;
+                double engineCpu = -1;
+                double curlCpu = -1;
+                const QString down = local.filePath(QStringLiteral("down.bin"));
+                const QString upName =
+                    QStringLiteral("up-%1.bin").arg(QString::fromStdString(s.name));
+                const QString upPath = root + u'/' + upName;
+                for (int run = 0; run < runs; ++run) {
+                    std::string why;
+                    double cpu = 0;
+                    const qint64 e =
+                        EngineRun(s, passive, upload, upload ? source : down,
+                                  upload ? upName : QStringLiteral("source.bin"), why, cpu);
+                    const bool eOk = e > 0 && SameFiles(source, upload ? upPath : down);
+                    if (!eOk) {
+                        std::printf("  engine %s %s %s failed: %s\n", s.name.c_str(),
+                                    passive ? "passive" : "active", upload ? "upload" : "download",
+                                    why.c_str());
+                        allOk = false;
+                    } else {
+                        if (bestEngine < 0 || e < bestEngine) bestEngine = e;
+                        if (engineCpu < 0 || cpu < engineCpu) engineCpu = cpu;
+                    }
+                    QFile::remove(upload ? upPath : down);
+                    if (!haveCurl) continue;
+                    const qint64 c = CurlRun(s, passive, upload, upload ? source : down,
+                                             upload ? upName : QStringLiteral("source.bin"), cpu);
+                    const bool cOk = c > 0 && SameFiles(source, upload ? upPath : down);
+                    if (!cOk) {
+                        std::printf("  curl %s %s %s failed\n", s.name.c_str(),
+                                    passive ? "passive" : "active", upload ? "upload" : "download");
+                        allOk = false;
+                    } else {
+                        if (bestCurl < 0 || c < bestCurl) bestCurl = c;
+                        if (curlCpu < 0 || cpu < curlCpu) curlCpu = cpu;
+                    }
+                    QFile::remove(upload ? upPath : down);
+                }
+                const double em = bestEngine > 0 ? MBps(size, bestEngine) : 0;
+                const double cm = bestCurl > 0 ? MBps(size, bestCurl) : 0;
+                std::printf("%-10s %-8s %-9s %10.1f %10.1f %7.2f %8.0f ms %8.0f ms\n",
+                            s.name.c_str(), passive ? "passive" : "active",
+                            upload ? "upload" : "download", em, cm, cm > 0 ? em / cm : 0.0,
+                            engineCpu, curlCpu);
+                std::fflush(stdout);
+            }
         }
     }
-    if (which == "both" && haveCurl && curl.download > 0 && curl.upload > 0)
-        std::printf("ratio    download %8.2f          upload %8.2f   (engine / curl)\n",
-                    engine.download / curl.download, engine.upload / curl.upload);
+    if (memory && !servers.empty() && servers.front().name == "thread")
+        allOk = MemoryRun(servers.front()) && allOk;
+    std::printf("bench_ftp: load average at the end %s\n", LoadAverage().c_str());
     QFile::remove(source);
-    return engine.ok && curl.ok ? 0 : 1;
+    return allOk ? 0 : 1;
 }

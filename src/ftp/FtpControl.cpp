@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 // ---- Notifications to self ----------------------------------------------------------------
 
@@ -25,12 +26,6 @@ QEvent::Type RequestDoneType()
 }
 
 namespace {
-
-QEvent::Type DelayedCloseType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
 
 QEvent::Type RethrowType()
 {
@@ -46,16 +41,6 @@ public:
     }
     TFtpRequest Request;
     std::uint16_t Error;
-};
-
-class DelayedCloseEvent : public QEvent {
-public:
-    DelayedCloseEvent(int counter, std::uint64_t transfer)
-        : QEvent(DelayedCloseType()), Counter(counter), Transfer(transfer)
-    {
-    }
-    int Counter;
-    std::uint64_t Transfer;
 };
 
 class RethrowEvent : public QEvent {
@@ -75,11 +60,6 @@ void TFtpNotifier::PostRequestDone(TFtpRequest request, std::uint16_t error)
     QCoreApplication::postEvent(this, new RequestDoneEvent(request, error));
 }
 
-void TFtpNotifier::PostDelayedClose(int counter, std::uint64_t transfer)
-{
-    QCoreApplication::postEvent(this, new DelayedCloseEvent(counter, transfer));
-}
-
 void TFtpNotifier::PostRethrow(std::exception_ptr e)
 {
     QCoreApplication::postEvent(this, new RethrowEvent(std::move(e)));
@@ -90,11 +70,6 @@ bool TFtpNotifier::event(QEvent* e)
     if (e->type() == RequestDoneType()) {
         const auto* done = static_cast<RequestDoneEvent*>(e);
         owner_.DeliverRequestDone(done->Request, done->Error);
-        return true;
-    }
-    if (e->type() == DelayedCloseType()) {
-        const auto* close = static_cast<DelayedCloseEvent*>(e);
-        owner_.Guarded([&] { owner_.DelayedClose(close->Counter, close->Transfer); });
         return true;
     }
     if (e->type() == RethrowType()) {
@@ -160,6 +135,7 @@ std::string TCustomFtpCli::FirstLine(const char* text)
 TCustomFtpCli::TCustomFtpCli(QObject* AOwner) : QObject(AOwner)
 {
     FNotifier = std::make_unique<ftp::detail::TFtpNotifier>(*this);
+    FDataBlock = std::make_unique<char[]>(kDataBlockSize);
     FControlSocket = std::make_unique<TWSocket>();
     FDataSocket = std::make_unique<TWSocket>();
     TWSocket& c = *FControlSocket;
@@ -338,11 +314,6 @@ void TCustomFtpCli::PostRequestDone(std::uint16_t Error)
     FNotifier->PostRequestDone(FRequestType, Error);
 }
 
-void TCustomFtpCli::PostDelayedClose(int Counter, std::uint64_t Transfer)
-{
-    FNotifier->PostDelayedClose(Counter, Transfer);
-}
-
 void TCustomFtpCli::DeliverPostedCompletion()
 {
     QCoreApplication::sendPostedEvents(FNotifier.get(), ftp::detail::RequestDoneType());
@@ -380,8 +351,13 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
     CheckCommandLine(Cmd);
     const TFtpState stateBefore = FState;
     const TFtpRequest requestBefore = FRequestType;
+    std::string messageBefore;
     FLastStep = Step;
-    if (!FHighLevelFlag) FRequestType = Request;
+    if (!FHighLevelFlag) {
+        FRequestType = Request;
+        // A request of its own starts without the reason of an earlier failure.
+        messageBefore = std::exchange(FErrorMessage, std::string());
+    }
     std::size_t n = 0;
     for (int code : OkCodes) {
         if (n >= FOkResponses.size() - 1) break;
@@ -397,6 +373,7 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
     } catch (const FtpException&) {
         // An OnCommand handler made the line unsendable: the request has not started.
         FRequestType = requestBefore;
+        if (!FHighLevelFlag) FErrorMessage = std::move(messageBefore);
         FNextHandler = nullptr;
         FDoneAction = nullptr;
         FRequestDoneFlag = true;
@@ -589,7 +566,11 @@ void TCustomFtpCli::OpenAsync()
 {
     CheckReady();
     if (FSessionOpen) throw FtpException("FTP component already connected");
-    if (!FHighLevelFlag) FRequestType = ftpOpenAsync;
+    std::string messageBefore;
+    if (!FHighLevelFlag) {
+        FRequestType = ftpOpenAsync;
+        messageBefore = std::exchange(FErrorMessage, std::string());
+    }
     FRequestDoneFlag = false;
     FReceiveLen = 0;
     FRequestResult = 0;
@@ -602,6 +583,7 @@ void TCustomFtpCli::OpenAsync()
         // The socket refused the name before any lookup started ("DNS lookup: invalid host
         // name."): the request has not started.
         FRequestDoneFlag = true;
+        if (!FHighLevelFlag) FErrorMessage = std::move(messageBefore);
         SetFtpState(stateBefore);
         throw FtpException(e.what());
     }

@@ -161,6 +161,7 @@ void TForm1::BuildControls()
     SaveProfileCB = Check(Panel2, "SaveProfileCB", QStringLiteral("Save Changes"));
     AutoDirCB = Check(Panel2, "AutoDirCB", QStringLiteral("Directory Listings"));
     ForceLowerCB = Check(Panel2, "ForceLowerCB", QStringLiteral("Force Lowercase Filenames"));
+    PassiveCB = Check(Panel2, "PassiveCB", QStringLiteral("Passive Mode"));
     ChkProxy = Check(Panel2, "ChkProxy", QStringLiteral("Use Proxy"));
     TxtProxyName = Edit(Panel2, "TxtProxyName");
     TxtProxyPort = Edit(Panel2, "TxtProxyPort");
@@ -176,35 +177,37 @@ void TForm1::BuildControls()
     grid->addWidget(HostNameEdit, 0, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("FTP Port"), PortEdit), 0, 2);
     grid->addWidget(PortEdit, 0, 3);
+    // Beside the host and port it belongs with: how the data connections of that server are made.
+    grid->addWidget(PassiveCB, 0, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Local Directory"), InitialLocalDirEdit),
                     1, 0);
-    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 3);
+    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Remote Directory"), InitialDirEdit), 2,
                     0);
-    grid->addWidget(InitialDirEdit, 2, 1, 1, 3);
+    grid->addWidget(InitialDirEdit, 2, 1, 1, 4);
     grid->addWidget(Caption(Panel2, QStringLiteral("User Name"), UserNameEdit), 3, 0);
     grid->addWidget(UserNameEdit, 3, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("Password"), PasswordEdit), 3, 2);
-    grid->addWidget(PasswordEdit, 3, 3);
+    grid->addWidget(PasswordEdit, 3, 3, 1, 2);
     auto* checks = new QHBoxLayout;
     checks->addWidget(SaveProfileCB);
     checks->addWidget(AutoDirCB);
     checks->addWidget(ForceLowerCB);
     checks->addStretch(1);
-    grid->addLayout(checks, 4, 0, 1, 4);
+    grid->addLayout(checks, 4, 0, 1, 5);
     auto* proxy = new QHBoxLayout;
     proxy->addWidget(ChkProxy);
     proxy->addWidget(Caption(Panel2, QStringLiteral("Proxy Name"), TxtProxyName));
     proxy->addWidget(TxtProxyName, 1);
     proxy->addWidget(Caption(Panel2, QStringLiteral("Proxy Port"), TxtProxyPort));
     proxy->addWidget(TxtProxyPort);
-    grid->addLayout(proxy, 5, 0, 1, 4);
+    grid->addLayout(proxy, 5, 0, 1, 5);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ConnectBut);
     buttons->addWidget(ExitBut);
     buttons->addStretch(1);
     buttons->addWidget(tWait);
-    grid->addLayout(buttons, 6, 0, 1, 4);
+    grid->addLayout(buttons, 6, 0, 1, 5);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     layout->addWidget(Panel2);
@@ -220,6 +223,11 @@ void TForm1::BuildControls()
     connect(NewSiteBut, &QPushButton::clicked, this, &TForm1::NewSiteButClick);
     connect(ConnectBut, &QPushButton::clicked, this, &TForm1::ConnectButClick);
     connect(ExitBut, &QPushButton::clicked, this, &TForm1::ExitButClick);
+    // The engine takes the mode when its next data connection starts, so a change made after a
+    // failed transfer counts for the next one, without a new connect.
+    connect(PassiveCB, &QCheckBox::toggled, this, [this](bool on) {
+        if (FtpClient1) FtpClient1->SetPassive(on);
+    });
 }
 
 void TForm1::BindEngine()
@@ -290,6 +298,7 @@ void TForm1::ReadProfile(const QString& name)
     PortEdit->setText(p.Port);
     ForceLowerCB->setChecked(p.ForceLower);
     AutoDirCB->setChecked(p.AutoDir);
+    PassiveCB->setChecked(p.Passive);
     ChkProxy->setChecked(p.ChkProxy);
     TxtProxyName->setText(p.TxtProxyName);
     TxtProxyPort->setText(p.TxtProxyPort);
@@ -318,6 +327,7 @@ ftp::TFtpProfile TForm1::CurrentProfile() const
     p.Port = PortEdit->text();
     p.ForceLower = ForceLowerCB->isChecked();
     p.AutoDir = AutoDirCB->isChecked();
+    p.Passive = PassiveCB->isChecked();
     p.ChkProxy = ChkProxy->isChecked();
     p.TxtProxyName = TxtProxyName->text();
     p.TxtProxyPort = TxtProxyPort->text();
@@ -436,6 +446,7 @@ void TForm1::ConnectButClick()
 
     MaskedPassword = QString(PasswordEdit->text().size(), u'?');
     FtpClient1->SetBinary(true);
+    FtpClient1->SetPassive(PassiveCB->isChecked());
     FtpClient1->SetHostDirName(ftp::RemoteBytes(InitialDirEdit->text()));
     QString port;
     if (ChkProxy->isChecked()) {
@@ -549,6 +560,11 @@ void TForm1::FtpClient1RequestDone(QObject*, TFtpRequest RqType, std::uint16_t E
 {
     ++requestsDone_;
     Log(QStringLiteral("Done (request=%1  error code=%2)").arg(LookupRequest(RqType)).arg(Error));
+    if (Error != 0 && !FtpClient1->Passive() &&
+        (Error == 425 || FtpClient1->TimedOutAwaitingData()))
+        Log(
+            QStringLiteral("! The server could not open the data connection to this computer "
+                           "(active mode): tick \"Passive Mode\" and try again"));
     if (RqType == ftpGetAsync) FinishDownload(Error);
     if (RqType == ftpGetAsync || RqType == ftpPutAsync || RqType == ftpDirAsync)
         EndTransfer(Error == 0);

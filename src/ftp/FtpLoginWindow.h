@@ -31,6 +31,10 @@
 //   when the list is written back at the end; a name that cannot be a section of the settings
 //   file ("[", "]", "=", control characters, blanks at either end, "Profiles", "LastUsed") is
 //   refused with a message.
+// - "Passive Mode" (stored per profile as "Passive") makes the engine open every data connection
+//   itself (EPSV/PASV). When a transfer in active mode fails because the server could not open
+//   the data connection (425, or no connection before the time-out), the log says so and
+//   suggests "Passive Mode".
 // - The busy cursor of a connect is taken back when the connect ends, also when it fails; a
 //   connect that the engine refuses to start (an empty host name, user name or password) says
 //   so in the log.
@@ -89,6 +93,10 @@ public:
     QCheckBox* SaveProfileCB = nullptr;
     QCheckBox* AutoDirCB = nullptr;
     QCheckBox* ForceLowerCB = nullptr;
+    // "Passive Mode": every listing and transfer opens its data connection to the server (for a
+    // client behind a router, NAT or firewall). Stored with the profile; a change applies to the
+    // next listing or transfer of the session.
+    QCheckBox* PassiveCB = nullptr;
     QCheckBox* ChkProxy = nullptr;
     QLineEdit* TxtProxyName = nullptr;
     QLineEdit* TxtProxyPort = nullptr;

@@ -21,8 +21,6 @@ public:
 
     // The completion of a request: fires OnRequestDone(request, error) when delivered.
     void PostRequestDone(TFtpRequest request, std::uint16_t error);
-    // One round of the delayed close of an upload's data connection.
-    void PostDelayedClose(int counter, std::uint64_t transfer);
     // An exception of one of the owner's handlers, thrown again when delivered.
     void PostRethrow(std::exception_ptr e);
 

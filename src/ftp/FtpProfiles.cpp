@@ -214,6 +214,7 @@ TFtpProfile TProfileStore::ReadProfile(const QString& name, const QString& defau
     p.Port = QString::number(ini_.ReadInteger(name, QStringLiteral("Port"), 21));
     p.ForceLower = ini_.ReadBool(name, QStringLiteral("ForceLower"), true);
     p.AutoDir = ini_.ReadBool(name, QStringLiteral("AutoDir"), true);
+    p.Passive = ini_.ReadBool(name, QStringLiteral("Passive"), false);
     p.ChkProxy = ini_.ReadBool(name, QStringLiteral("ChkProxy"), false);
     p.TxtProxyName = ini_.ReadString(name, QStringLiteral("TxtProxyName"), QString());
     p.TxtProxyPort = QString::number(ini_.ReadInteger(name, QStringLiteral("TxtProxyport"), 0));
@@ -244,6 +245,7 @@ bool TProfileStore::WriteProfile(int index, const QString& name, const TFtpProfi
     ok = ini_.WriteInteger(name, QStringLiteral("Port"), StrToInt(p.Port)) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("ForceLower"), p.ForceLower) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("AutoDir"), p.AutoDir) && ok;
+    ok = ini_.WriteBool(name, QStringLiteral("Passive"), p.Passive) && ok;
     ok = ini_.WriteInteger(kLastUsed, kProfile, index) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("ChkProxy"), p.ChkProxy) && ok;
     ok = ini_.WriteString(name, QStringLiteral("TxtProxyName"), p.TxtProxyName) && ok;

@@ -7,7 +7,8 @@
 //                                     empty or missing entry)
 //   [LastUsed]  Profile=n             index of the last profile used
 //   [<name>]    HostName, InitialLocalDir, InitialDir, UserName, Password (scrambled, Base64),
-//               Port, ForceLower, AutoDir, ChkProxy, TxtProxyName, TxtProxyport
+//               Port, ForceLower, AutoDir, Passive (1 for passive data connections; a profile
+//               without it is 0, active), ChkProxy, TxtProxyName, TxtProxyport
 // It holds a password, so it is created readable and writable by its owner only, and a file
 // found with wider permissions is narrowed when a profile is written.
 //
@@ -79,6 +80,7 @@ struct TFtpProfile {
     QString Port = QStringLiteral("21");
     bool ForceLower = true;
     bool AutoDir = true;
+    bool Passive = false;
     bool ChkProxy = false;
     QString TxtProxyName;
     QString TxtProxyPort = QStringLiteral("0");
@@ -101,8 +103,8 @@ public:
 
     // Writes "Profiles"/"Name<index>" := name, then the profile's keys in their order
     // (HostName, InitialLocalDir, InitialDir, UserName, Password, Port, ForceLower, AutoDir,
-    // "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text that is
-    // not an integer raises EConvertError when its key is reached; the keys before it stay
+    // Passive, "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text
+    // that is not an integer raises EConvertError when its key is reached; the keys before it stay
     // written. False when the file cannot be written (Error() says why).
     bool WriteProfile(int index, const QString& name, const TFtpProfile& profile);
 

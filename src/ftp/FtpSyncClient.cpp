@@ -115,6 +115,7 @@ bool TFtpClient::WaitUntilReady()
     while (FState != fsReady) {
         rethrowPending();
         if (TimedOut()) {
+            FTimedOutAwaitingData = AwaitingDataConnection();
             AbortAsync();
             FErrorMessage = "426 Timeout";
             FStatusCode = 426;

@@ -1,6 +1,7 @@
 // The FTP engine's data connection: PORT and the listening data socket, REST, downloads (RETR,
 // LIST, NLST) into a local file, uploads (STOR, APPE) from one, progress, the end-of-transfer
 // rule (final reply and close of the data connection, in either order) and the statistics.
+// Passive mode's EPSV and PASV and its connecting are in FtpPassive.cpp.
 #include "ftp/FtpEngine.h"
 
 #include "platform/Ticks.h"
@@ -52,13 +53,31 @@ void TCustomFtpCli::ShowTransferStats()
 
 bool TCustomFtpCli::Progress()
 {
+    // The first block of a transfer is reported at once, later ones at most every
+    // kProgressIntervalMs: a transfer of thousands of blocks a second does not flood the owner.
+    if (FProgressReported && platform::GetTickCount() - FProgressTick < kProgressIntervalMs)
+        return true;
+    return FireProgress();
+}
+
+bool TCustomFtpCli::FireProgress()
+{
+    FProgressReported = true;
+    FProgressTick = platform::GetTickCount();
+    FProgressCount = FByteCount + FResumePos;
     bool abort = false;
-    Fire(OnProgress, this, FByteCount + FResumePos, abort);
+    Fire(OnProgress, this, FProgressCount, abort);
     if (!abort) return true;
     TriggerDisplay("! Abort requested");
     CutTransferShort("Abort requested");
     if (FDataSocket->State() != wsClosed) FDataSocket->Close();
     return false;
+}
+
+bool TCustomFtpCli::ReportFinalProgress()
+{
+    if (FProgressReported && FProgressCount == FByteCount + FResumePos) return true;
+    return FireProgress();
 }
 
 bool TCustomFtpCli::TriggerReadyToTransmit()
@@ -104,10 +123,17 @@ void TCustomFtpCli::PortAsync()
 {
     CheckReady();
     if (!FSessionOpen) throw FtpException("FTP component not connected");
+    CheckCommandLine(FPassive ? "EPSV" : "PORT");
     CloseDataSocket();
     ++FTransferSerial;
     FDataUse = TDataUse::None;
     FTransferFailCode = 0;
+    FTimedOutAwaitingData = false;
+    FPassiveLost = false;
+    if (FPassive) {
+        StartPassive();
+        return;
+    }
 
     TWSocket& d = *FDataSocket;
     FDataBound = TDataUse::None;
@@ -151,7 +177,10 @@ void TCustomFtpCli::RestAsync()
     FResumePos = (!FLocalFileName.empty() && info.exists() && info.isFile()) ? info.size() : -1;
     if (FResumePos <= 0) {
         // Nothing to resume: no command, the step completes at once.
-        if (!FHighLevelFlag) FRequestType = ftpRestAsync;
+        if (!FHighLevelFlag) {
+            FRequestType = ftpRestAsync;
+            FErrorMessage.clear();
+        }
         FRequestDoneFlag = false;
         FNextHandler = &TCustomFtpCli::HandleReply;
         FDoneAction = nullptr;
@@ -174,12 +203,19 @@ void TCustomFtpCli::BindDataSocketEvents()
             if (FDataBound == TDataUse::Listening) DataSessionAvailable();
         });
     };
+    d.OnSessionConnected = [this](QObject*, std::uint16_t e) {
+        Guarded([&] {
+            if (FDataBound == TDataUse::Connecting) DataSessionConnected(e);
+        });
+    };
     d.OnSessionClosed = [this](QObject*, std::uint16_t e) {
         Guarded([&] {
             if (FDataBound == TDataUse::Download)
                 DownloadSessionClosed(e);
             else if (FDataBound == TDataUse::Upload)
                 UploadSessionClosed(e);
+            else if (FDataBound == TDataUse::Ready)
+                FPassiveLost = true;
         });
     };
     d.OnDataAvailable = [this](QObject*, std::uint16_t) {
@@ -189,8 +225,7 @@ void TCustomFtpCli::BindDataSocketEvents()
                 return;
             }
             // Uploads (and a connection between transfers) drop what the server sends.
-            char scratch[2048];
-            FDataSocket->Receive(scratch, sizeof scratch);
+            FDataSocket->Receive(FDataBlock.get(), kDataBlockSize);
         });
     };
     d.OnDataSent = [this](QObject*, std::uint16_t) {
@@ -270,6 +305,12 @@ void TCustomFtpCli::TakeOverDataConnection(TSocket Handle)
     if (FDataUse == TDataUse::Upload) SendNextBlock();
 }
 
+bool TCustomFtpCli::AwaitingDataConnection() const
+{
+    return !FPassive && FDataBound == TDataUse::Listening && FDataUse != TDataUse::None &&
+           !FRequestDoneFlag;
+}
+
 void TCustomFtpCli::TakeOverHeldConnection()
 {
     if (FHeldDataHandle == INVALID_SOCKET || FRequestDoneFlag) return;
@@ -304,7 +345,10 @@ void TCustomFtpCli::StartDownload(TFtpRequest Request, const char* Command)
     if (!FHostFileName.empty()) cmd += " " + FHostFileName;
     CheckCommandLine(cmd);  // before the local file is touched
 
-    if (!FHighLevelFlag) FRequestType = Request;
+    if (!FHighLevelFlag) {
+        FRequestType = Request;
+        FErrorMessage.clear();
+    }
     FDataCommand = Command;
     FFinalReplySeen = false;
     FGetDataClosed = false;
@@ -313,6 +357,7 @@ void TCustomFtpCli::StartDownload(TFtpRequest Request, const char* Command)
     FDataError = 0;
     FTransferFailCode = 0;
     FDoneAction = nullptr;
+    FProgressReported = false;
     FDataUse = TDataUse::Download;
 
     ReleaseLocalStream();
@@ -338,19 +383,24 @@ void TCustomFtpCli::StartDownload(TFtpRequest Request, const char* Command)
     FNextHandler = &TCustomFtpCli::DownloadFirstReply;
     SendCommand(cmd);
     TakeOverHeldConnection();
+    TakeOverPassiveConnection();
 }
 
 void TCustomFtpCli::DownloadDataAvailable()
 {
     if (!Progress()) return;  // the data socket is being closed
     TWSocket& d = *FDataSocket;
-    char buffer[2048];
-    const int n = d.Receive(buffer, sizeof buffer);
+    char* const buffer = FDataBlock.get();
+    const int n = d.Receive(buffer, kDataBlockSize);
     if (n == 0) return;
     if (n < 0) {
         if (d.State() == wsConnected && d.LastError() != WSAEWOULDBLOCK) {
-            TriggerDisplay("! Data: Receive error " + std::to_string(d.LastError()));
-            d.Shutdown(2);
+            const std::string notice = "Data: Receive error " + std::to_string(d.LastError());
+            TriggerDisplay("! " + notice);
+            CutTransferShort(notice);
+            // Closed, not only shut down: the transfer ends through this close, whatever the
+            // server does with its end.
+            d.Close();
         }
         return;
     }
@@ -359,7 +409,7 @@ void TCustomFtpCli::DownloadDataAvailable()
         TriggerDisplay("! Error writing local file");
         CutTransferShort("Error writing local file");
         ReleaseLocalStream();
-        d.Shutdown(2);
+        d.Close();
         return;
     }
     if (!FDisplayFlag) return;
@@ -423,6 +473,7 @@ void TCustomFtpCli::DownloadSecondReply()
 
 void TCustomFtpCli::DownloadSessionClosed(std::uint16_t Error)
 {
+    if (FTransferFailCode == 0) ReportFinalProgress();
     if (!ReleaseLocalStream()) {
         TriggerDisplay("! Error writing local file");
         CutTransferShort("Error writing local file");
@@ -463,6 +514,7 @@ void TCustomFtpCli::StartUpload(bool Append)
 
     FAppendFlag = Append;
     FRequestType = Append ? ftpAppendAsync : ftpPutAsync;
+    if (!FHighLevelFlag) FErrorMessage.clear();
     FFinalReplySeen = false;
     FPutDataClosed = false;
     FRequestDoneFlag = false;
@@ -471,6 +523,7 @@ void TCustomFtpCli::StartUpload(bool Append)
     FTransferFailCode = 0;
     FUploadEof = false;
     FDoneAction = nullptr;
+    FProgressReported = false;
 
     if (TriggerReadyToTransmit()) {
         FErrorMessage = "426 Transmit cancelled by application";
@@ -496,12 +549,16 @@ void TCustomFtpCli::StartUpload(bool Append)
         return;
     }
     FLocalStream = std::move(file);
+    FFileOffset = FResumePos > 0 ? FResumePos : 0;
+    FUseSendFile = FLocalStream->handle() >= 0;
 
     SetFtpState(fsWaitingReply);
     FNextHandler = &TCustomFtpCli::UploadFirstReply;
     SendCommand(cmd);
-    // A connection that arrived early is used only now that STOR or APPE has gone out.
+    // A connection that arrived (or was made) early is used only now that STOR or APPE has gone
+    // out.
     TakeOverHeldConnection();
+    TakeOverPassiveConnection();
 }
 
 void TCustomFtpCli::SendNextBlock()
@@ -509,42 +566,68 @@ void TCustomFtpCli::SendNextBlock()
     if (!FLocalStream || FUploadEof) return;
     if (!Progress() || !FLocalStream) return;
     TWSocket& d = *FDataSocket;
-    const qint64 n = FLocalStream->read(FSendBuffer.data(), kSendBufferSize);
+    if (d.State() != wsConnected) return;
+    if (FUseSendFile && !SendFileBlock(d)) return;
+    if (FUseSendFile || FUploadEof) return;
+
+    // Files that cannot be sent straight from the file go block by block through the queue.
+    const qint64 n = FLocalStream->read(FDataBlock.get(), kDataBlockSize);
     if (n < 0) {
         TriggerDisplay("! Error reading file");
         CutTransferShort("Error reading file");
         if (d.State() != wsClosed) d.Close();
         return;
     }
-    if (n >= 1) {
-        FByteCount += n;
-        if (d.State() != wsConnected) return;
-        try {
-            d.Send(FSendBuffer.data(), static_cast<int>(n));
-        } catch (const ESocketException& e) {
-            TriggerDisplay("! Data: " + FirstLine(e.what()));
-            CutTransferShort("Data connection failed");
-            if (d.State() != wsClosed) d.Close();
-        }
+    if (n == 0) {
+        UploadEndOfFile();
         return;
     }
-    // End of file: everything queued has been handed to the network (this runs from OnDataSent),
-    // so the shutdown sends it on and then the end of the stream.
-    FUploadEof = true;
-    d.Shutdown(2);
-    PostDelayedClose(0, FTransferSerial);
+    FByteCount += n;
+    FFileOffset += n;
+    try {
+        d.Send(FDataBlock.get(), static_cast<int>(n));
+    } catch (const ESocketException& e) {
+        TriggerDisplay("! Data: " + FirstLine(e.what()));
+        CutTransferShort("Data connection failed");
+        if (d.State() != wsClosed) d.Close();
+    }
 }
 
-void TCustomFtpCli::DelayedClose(int Counter, std::uint64_t Transfer)
+bool TCustomFtpCli::SendFileBlock(TWSocket& d)
 {
-    // Only the upload that asked for it is closed, never a later transfer's data socket.
-    if (Transfer != FTransferSerial) return;
-    if (Counter <= 6) {
-        PostDelayedClose(Counter + 1, Transfer);
-        platform::SleepMs(20);
-        return;
+    // One call hands over as much as the platform's send buffer takes; OnDataSent brings the
+    // next call when it has room again.
+    constexpr std::int64_t kSlice = std::int64_t{16} << 20;
+    const std::int64_t n = d.SendFile(FLocalStream->handle(), FFileOffset, kSlice);
+    if (n > 0) {
+        FByteCount += n;
+        return true;
     }
-    if (FDataSocket->State() != wsClosed) FDataSocket->Close();
+    if (n == 0) {
+        UploadEndOfFile();
+        return true;
+    }
+    const int code = d.LastError();
+    if (code == WSAEWOULDBLOCK) return true;
+    if (code == WSAEOPNOTSUPP) {
+        // Not a file the platform sends from: read it instead, from where sending stopped.
+        FUseSendFile = false;
+        if (FLocalStream->seek(FFileOffset)) return true;
+    }
+    TriggerDisplay("! Data: Send error " + std::to_string(code));
+    CutTransferShort("Data connection failed");
+    if (d.State() != wsClosed) d.Close();
+    return false;
+}
+
+void TCustomFtpCli::UploadEndOfFile()
+{
+    // Everything queued has been handed to the network (this runs from OnDataSent or at the
+    // start), so shutting the sending direction down sends the end of the stream behind it. The
+    // receiving side stays open: the server's close of its end is what the upload waits for.
+    FUploadEof = true;
+    if (!ReportFinalProgress()) return;
+    FDataSocket->Shutdown(1);
 }
 
 void TCustomFtpCli::UploadFirstReply()
@@ -560,6 +643,14 @@ void TCustomFtpCli::UploadSecondReply()
     if (HasHyphen(rest)) return;
     if (FStatusCode == 226 || FStatusCode == 250) {
         FFinalReplySeen = true;
+        // The server has the whole file: a data connection it keeps open is closed here, which
+        // ends the upload through the close handler.
+        if (FUploadEof && !FPutDataClosed && FDataBound == TDataUse::Upload &&
+            FDataSocket->State() != wsClosed) {
+            FDataSocket->Close();
+            if (!FPutDataClosed) UploadSessionClosed(0);
+            return;
+        }
         UploadEndTest();
         return;
     }

@@ -3,10 +3,12 @@
 #include "net/WSocketPrivate.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -73,6 +75,10 @@ using net::detail::StoreError;
 namespace {
 
 int g_componentCount = 0;
+
+// How often a connection whose receive side this end has shut down is looked at for the
+// peer's close.
+constexpr int kPeerCloseWatchMs = 20;
 
 // The bit index of a single network event bit (for the deferred-error table).
 int EventIndex(std::uint16_t bit)
@@ -306,6 +312,8 @@ void TCustomWSocket::AdoptHandle(TSocket h)
     readArmed_ = false;
     writeWanted_ = false;
     shutdownWrite_ = false;
+    shutdownRead_ = false;
+    if (peerCloseWatch_) peerCloseWatch_->stop();
     peerError_ = 0;
     closeInvoked_ = false;
     deferred_ = 0;
@@ -319,6 +327,7 @@ int TCustomWSocket::CloseHandle()
 {
     if (hSocket_ == INVALID_SOCKET) return 0;
     source_->Watch(-1);
+    if (peerCloseWatch_) peerCloseWatch_->stop();
     const int r = ::close(hSocket_);
     const int err = (r < 0 && errno != EINTR) ? errno : 0;
     hSocket_ = INVALID_SOCKET;
@@ -402,7 +411,13 @@ void TCustomWSocket::SocketReadReady()
     if (r > 0) {
         HandleSocketEvent(net::FD_READ, 0);
     } else if (r == 0) {
-        HandleSocketEvent(net::FD_CLOSE, 0);
+        std::uint16_t error = 0;
+        if (shutdownRead_ && !PeerHasClosed(error)) {
+            // The end of stream is the own shutdown's, not the peer's: keep watching.
+            WatchForPeerClose();
+            return;
+        }
+        HandleSocketEvent(net::FD_CLOSE, error);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
         ArmRead();
     } else {
@@ -849,9 +864,68 @@ void TCustomWSocket::Shutdown(int How)
     if (hSocket_ == INVALID_SOCKET) return;
     if (::shutdown(hSocket_, How) == 0) {
         if (How == SHUT_WR || How == SHUT_RDWR) shutdownWrite_ = true;
+        if (How == SHUT_RD || How == SHUT_RDWR) shutdownRead_ = true;
     } else {
         StoreError(errno);
     }
+}
+
+bool TCustomWSocket::PeerHasClosed(std::uint16_t& error) const
+{
+    error = 0;
+    if (type_ != SOCK_STREAM) return true;
+    int err = 0;
+    socklen_t errLen = sizeof err;
+    if (getsockopt(hSocket_, SOL_SOCKET, SO_ERROR, &err, &errLen) == 0 && err != 0) {
+        error = static_cast<std::uint16_t>(net::WinsockErrorFromErrno(err));
+        return true;
+    }
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (getsockopt(hSocket_, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return true;
+    // Without the peer's FIN the connection is still established on its side, or waits in one
+    // of the states of an own close that the peer has not answered yet.
+    switch (info.tcpi_state) {
+    case TCP_ESTABLISHED:
+    case TCP_FIN_WAIT1:
+    case TCP_FIN_WAIT2:
+        return false;
+    default:
+        return true;
+    }
+}
+
+void TCustomWSocket::WatchForPeerClose()
+{
+    // The handle stays readable for ever once its receive side is shut down, so its read
+    // notifier cannot tell anything more: a short timer looks at the connection instead.
+    if (!peerCloseWatch_) {
+        peerCloseWatch_ = std::make_unique<QTimer>();
+        peerCloseWatch_->setInterval(kPeerCloseWatchMs);
+        QObject::connect(peerCloseWatch_.get(), &QTimer::timeout, this,
+                         [this] { PeerCloseTick(); });
+    }
+    if (!peerCloseWatch_->isActive()) peerCloseWatch_->start();
+}
+
+void TCustomWSocket::PeerCloseTick()
+{
+    if (hSocket_ == INVALID_SOCKET || type_ != SOCK_STREAM) {
+        peerCloseWatch_->stop();
+        return;
+    }
+    if (paused_) return;
+    int waiting = 0;
+    if (::ioctl(hSocket_, FIONREAD, &waiting) == 0 && waiting > 0) {
+        // Data that still arrives is delivered as usual.
+        peerCloseWatch_->stop();
+        ArmRead();
+        return;
+    }
+    std::uint16_t error = 0;
+    if (!PeerHasClosed(error)) return;
+    peerCloseWatch_->stop();
+    HandleSocketEvent(net::FD_CLOSE, error);
 }
 
 void TCustomWSocket::Pause()

@@ -24,6 +24,9 @@
 //    the peer's close, Close, Abort or a failed connect. It does not fire when an operation
 //    finds error 10054 or 10057 (the handle is closed and the state set to wsClosed, without a
 //    reset), when Dup or Listen replaces an open handle, or when the component is destroyed.
+//  - A Shutdown of the component's own (receive side or both) is never taken for the peer's
+//    close: OnSessionClosed still fires only when the peer ends the connection (or for Close,
+//    Abort and a failed connect).
 //  - Listen: OnSessionAvailable(0) for each waiting connection; the handler calls Accept and
 //    hands the handle to another component with Dup. Dup does not fire OnSessionConnected; it
 //    is followed by one OnDataSent(0).
@@ -52,6 +55,8 @@
 #include <QObject>
 
 #include <netinet/in.h>
+
+class QTimer;
 
 #include <cstdint>
 #include <deque>
@@ -249,8 +254,21 @@ public:
     // wsConnected without OnSessionConnected. The component owns the handle from then on (it is
     // closed by the component even when Dup itself fails).
     virtual void Dup(TSocket NewHSocket);
-    // Platform shutdown (0 receive, 1 send, 2 both) when the handle is valid.
+    // Platform shutdown (0 receive, 1 send, 2 both) when the handle is valid. After a shutdown
+    // of the receive side the component goes on watching for the peer's close, which alone
+    // fires OnSessionClosed.
     virtual void Shutdown(int How);
+    // Hands Count bytes of the open file FileHandle, from Offset on, straight to a connected
+    // stream (sendfile: no copy through the send queue); Offset advances by what was taken. Only
+    // with an empty send queue and normal send flags. Returns the bytes taken (> 0), 0 at the end
+    // of the file, or -1 with LastError: 10035 when the platform's buffer is full (nothing was
+    // taken), 10045 when the file or this socket cannot be sent from this way (send the bytes
+    // with Send instead), 10057 when not connected, any other Winsock number of a failed send.
+    // Like Send it never fires OnDataSent inside itself: OnDataSent fires from the event loop
+    // when the platform can take more (after a full buffer) or at once (after everything offered
+    // or the end of the file was reached). A layer that changes the bytes on their way (TLS)
+    // overrides it to return -1 with 10045.
+    virtual std::int64_t SendFile(int FileHandle, std::int64_t& Offset, std::int64_t Count);
     // Switches all network events off / on again.
     virtual void Pause();
     virtual void Resume();
@@ -364,6 +382,12 @@ private:
     void PostSocketEvent(std::uint16_t events, std::uint16_t error);
     void StopWaitCtrl();
     void DiscardSendQueue();
+    // After the own shutdown of the receive side an end of stream is no longer the peer's close:
+    // true (with the close error) when the connection shows that the peer has ended it.
+    bool PeerHasClosed(std::uint16_t& error) const;
+    // Looks for the peer's close (or new data) while reading is shut down on this side.
+    void WatchForPeerClose();
+    void PeerCloseTick();
     int SendErrorCode(int err) const;
     bool Live(std::uint64_t serial) const
     {
@@ -414,9 +438,11 @@ private:
     bool readArmed_ = false;         // the next readable report is wanted (re-armed by recv/accept)
     bool writeWanted_ = false;       // a writable report is wanted (connecting, or send was full)
     bool shutdownWrite_ = false;     // Shutdown(1 or 2) succeeded on this handle
-    int peerError_ = 0;              // errno of a reset found by the read peek
-    std::uint16_t dispatching_ = 0;  // events being handled right now
-    std::uint16_t deferred_ = 0;     // events that arrived while the same event was being handled
+    bool shutdownRead_ = false;      // Shutdown(0 or 2) succeeded on this handle
+    std::unique_ptr<QTimer> peerCloseWatch_;  // polls for the peer's close after shutdownRead_
+    int peerError_ = 0;                       // errno of a reset found by the read peek
+    std::uint16_t dispatching_ = 0;           // events being handled right now
+    std::uint16_t deferred_ = 0;  // events that arrived while the same event was being handled
     std::uint16_t deferredError_[6] = {};
     bool destroying_ = false;
 };

@@ -7,14 +7,18 @@
 
 #include <QCoreApplication>
 
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 
 using net::detail::StoreError;
 
@@ -193,6 +197,106 @@ int TCustomWSocket::Send(const void* Data, int Len)
     return result;
 }
 
+namespace {
+
+// sendfile has no MSG_NOSIGNAL: while it runs SIGPIPE is blocked for this thread, and one that
+// it raised (the peer has gone) is taken back before the mask is restored, so the process is
+// never ended by it and a SIGPIPE of someone else's stays pending.
+class NoPipeSignal {
+public:
+    NoPipeSignal()
+    {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~NoPipeSignal()
+    {
+        if (raised_ && !wasPending_) {
+            const timespec zero{};
+            while (sigtimedwait(&pipe_, nullptr, &zero) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    NoPipeSignal(const NoPipeSignal&) = delete;
+    NoPipeSignal& operator=(const NoPipeSignal&) = delete;
+    void Raised() { raised_ = true; }
+
+private:
+    sigset_t pipe_{};
+    sigset_t old_{};
+    bool wasPending_ = false;
+    bool raised_ = false;
+};
+
+}  // namespace
+
+std::int64_t TCustomWSocket::SendFile(int FileHandle, std::int64_t& Offset, std::int64_t Count)
+{
+    const auto fail = [this](int code) -> std::int64_t {
+        lastError_ = code;
+        net::WSASetLastError(code);
+        return -1;
+    };
+    if (state_ != wsConnected || hSocket_ == INVALID_SOCKET) return fail(WSAENOTCONN);
+    if (type_ != SOCK_STREAM || sendFlags_ != 0 || FileHandle < 0 || Offset < 0)
+        return fail(WSAEOPNOTSUPP);
+    // Bytes queued by Send go first.
+    TryToSend();
+    if (!allSent_ || hSocket_ == INVALID_SOCKET) return fail(WSAEWOULDBLOCK);
+    if (Count <= 0) return 0;
+
+    const std::uint64_t serial = serial_;
+    std::int64_t taken = 0;
+    bool full = false;
+    int err = 0;
+    {
+        NoPipeSignal guard;
+        while (taken < Count) {
+            off_t at = static_cast<off_t>(Offset);
+            const std::size_t ask =
+                static_cast<std::size_t>(std::min<std::int64_t>(Count - taken, 1 << 30));
+            const ssize_t r = ::sendfile(hSocket_, FileHandle, &at, ask);
+            if (r > 0) {
+                taken += r;
+                Offset = at;
+                continue;
+            }
+            if (r == 0) break;  // end of the file
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                full = true;
+                break;
+            }
+            err = errno;
+            if (err == EPIPE) guard.Raised();
+            break;
+        }
+    }
+    if (taken == 0 && err != 0) {
+        // Files that cannot be mapped for sending (pipes, some special files) are sent the
+        // ordinary way by the caller.
+        if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ESPIPE ||
+            err == EOVERFLOW)
+            return fail(WSAEOPNOTSUPP);
+        return fail(SendErrorCode(err));
+    }
+    if (full) {
+        // The platform's next writable report brings OnDataSent.
+        writeWanted_ = true;
+        UpdateNotifiers();
+        if (taken == 0) return fail(WSAEWOULDBLOCK);
+    } else if (Live(serial)) {
+        PostSocketEvent(net::FD_WRITE, 0);
+    }
+    return taken;
+}
+
 int TCustomWSocket::SendStr(const std::string& Str)
 {
     return Send(Str.data(), static_cast<int>(Str.size()));
@@ -231,7 +335,8 @@ int TCustomWSocket::ReceiveInto(void* Buffer, int BufferSize, TSockAddrIn* From,
         return -1;
     }
     if (FromLen) *FromLen = static_cast<int>(len);
-    readCount_ += static_cast<int>(r);
+    // A 32-bit count that wraps (a connection may carry more than 2 GiB).
+    readCount_ = static_cast<int>(static_cast<unsigned>(readCount_) + static_cast<unsigned>(r));
     return static_cast<int>(r);
 }
 

@@ -3,6 +3,8 @@
 #include "FtpTestUtil.h"
 #include "peers/FtpServerFixture.h"
 
+#include <QElapsedTimer>
+
 using namespace ftptest;
 
 namespace {
@@ -213,6 +215,89 @@ TEST_F(FtpRealServer, WrongPasswordFailsTheLogin)
     EXPECT_EQ(ftp.ErrorMessage().substr(0, 3), "530");
     ProcessEventsFor(50);
     EXPECT_EQ(log.done.back(), std::make_pair(static_cast<int>(ftpConnectAsync), 530));
+}
+
+TEST_F(FtpRealServer, ErrorMessageIsTheFailingRequestsOwn)
+{
+    ftp.SetHostFileName("twice");
+    ASSERT_TRUE(ftp.Mkd());
+    EXPECT_FALSE(ftp.Mkd());  // exists already
+    const std::string mkdError = ftp.ErrorMessage();
+    EXPECT_EQ(mkdError.substr(0, 3), "550");
+    ftp.SetHostFileName("never-made");
+    EXPECT_FALSE(ftp.Rmd());
+    EXPECT_EQ(ftp.ErrorMessage(), ftp.LastResponse()) << "RMD's own reply, not " << mkdError;
+    EXPECT_NE(ftp.ErrorMessage(), mkdError);
+    ASSERT_TRUE(ftp.Pwd());
+    EXPECT_EQ(ftp.ErrorMessage(), "");
+}
+
+// The same server in passive mode (pyftpdlib's default way of working).
+class FtpRealServerPassive : public FtpRealServer {
+protected:
+    void SetUp() override
+    {
+        FtpRealServer::SetUp();
+        ftp.SetPassive(true);
+    }
+};
+
+TEST_F(FtpRealServerPassive, ListingAndFilesOfEverySizeRoundTrip)
+{
+    ASSERT_TRUE(WriteFile(ServerPath(QStringLiteral("listed.txt")), "abc"));
+    ftp.SetHostFileName("");
+    ftp.SetLocalFileName(Local(LocalPath(QStringLiteral("ftpdir.txt"))));
+    ASSERT_TRUE(ftp.Dir()) << ftp.ErrorMessage();
+    EXPECT_NE(ReadFile(LocalPath(QStringLiteral("ftpdir.txt"))).find("listed.txt"),
+              std::string::npos);
+    EXPECT_TRUE(log.Shows("> EPSV"));
+    EXPECT_TRUE(log.ShowsPrefix("! Passive: connecting to 127.0.0.1 port "));
+    EXPECT_FALSE(log.ShowsPrefix("> PORT"));
+
+    RoundTrip(QStringLiteral("zero.bin"), "");
+    RoundTrip(QStringLiteral("one.bin"), "\x7f");
+    RoundTrip(QStringLiteral("mib.bin"), Pattern(1 << 20, 7));
+    log.progress.clear();
+    QElapsedTimer timer;
+    timer.start();
+    RoundTrip(QStringLiteral("big.bin"), Pattern(100u << 20, 9));
+    // Two transfers: each reports its start and its end, and at most every 50 ms in between.
+    const auto allowed = 2 * 2 + static_cast<std::size_t>(timer.elapsed() / 50);
+    EXPECT_LE(log.progress.size(), allowed);
+    EXPECT_EQ(log.progress.back(), static_cast<std::int64_t>(100u << 20));
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+}
+
+TEST_F(FtpRealServerPassive, RestartAndAbort)
+{
+    const std::string data = Pattern(20u << 20, 13);
+    ASSERT_TRUE(WriteFile(ServerPath(QStringLiteral("long.bin")), data));
+    ftp.SetBinary(true);
+    ASSERT_TRUE(ftp.TypeSet());
+    const QString part = LocalPath(QStringLiteral("long.bin"));
+    ASSERT_TRUE(WriteFile(part, data.substr(0, 123457)));
+    ftp.SetHostFileName("long.bin");
+    ftp.SetLocalFileName(Local(part));
+    ProcessEventsFor(20);
+    log.done.clear();
+    ftp.RestGetAsync();
+    ASSERT_TRUE(log.WaitDone(1, 30000));
+    EXPECT_EQ(log.done[0], std::make_pair(static_cast<int>(ftpRestGetAsync), 0));
+    EXPECT_TRUE(log.Shows("> REST 123457"));
+    EXPECT_TRUE(ReadFile(part) == data);
+    EXPECT_EQ(log.progress.front(), 123457);
+
+    // Abort through OnProgress once data flows; the session goes on.
+    ftp.OnProgress = [](QObject*, std::int64_t count, bool& abort) { abort = count > 0; };
+    ftp.SetLocalFileName(Local(LocalPath(QStringLiteral("aborted.bin"))));
+    EXPECT_FALSE(ftp.Get());
+    EXPECT_TRUE(log.Shows("! Abort requested"));
+    EXPECT_EQ(ftp.ErrorMessage(), "426 Abort requested");
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+    ftp.OnProgress = nullptr;
+    ftp.SetLocalFileName(Local(LocalPath(QStringLiteral("whole.bin"))));
+    ASSERT_TRUE(ftp.Get()) << ftp.ErrorMessage();
+    EXPECT_TRUE(ReadFile(LocalPath(QStringLiteral("whole.bin"))) == data);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // progress abort and the display of received lines.
 #include "FtpTestUtil.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -577,6 +578,254 @@ TEST(FtpTransfers, EmptyFileUploadsAsZeroBytes)
     EXPECT_EQ(received, "");
     EXPECT_TRUE(Contains(f.log.display, "! 0 bytes received/sent in 0 seconds"));
     EXPECT_TRUE(server.Failures().empty());
+}
+
+}  // namespace
+
+// ---- Passive mode -----------------------------------------------------------------------------
+
+namespace {
+
+TEST(FtpPassive, ReplyReaders)
+{
+    struct Epsv {
+        const char* reply;
+        int port;  // 0: no usable port
+    };
+    for (const Epsv& row :
+         {Epsv{"229 Entering Extended Passive Mode (|||6446|)", 6446},
+          Epsv{"229 ok (!!!65535!)", 65535}, Epsv{"229 (|||1|) trailing", 1},
+          Epsv{"229 Entering Extended Passive Mode (|||0|)", 0}, Epsv{"229 (|||65536|)", 0},
+          Epsv{"229 (|||99999999999999999999|)", 0}, Epsv{"229 (|||abc|)", 0},
+          Epsv{"229 (||6446|)", 0}, Epsv{"229 (|||6446)", 0}, Epsv{"229 (1116441)", 0},
+          Epsv{"229 |||6446|", 0}, Epsv{"229 (|||6446|", 0}, Epsv{"229", 0}}) {
+        int port = -1;
+        const bool ok = TCustomFtpCli::ParseEpsvReply(row.reply, port);
+        EXPECT_EQ(ok, row.port != 0) << row.reply;
+        if (ok) {
+            EXPECT_EQ(port, row.port) << row.reply;
+        }
+    }
+    struct Pasv {
+        const char* reply;
+        const char* address;
+        int port;  // 0: no usable port
+    };
+    for (const Pasv& row :
+         {Pasv{"227 Entering Passive Mode (127,0,0,1,19,137)", "127.0.0.1", 5001},
+          Pasv{"227 Entering Passive Mode 10,1,2,3,255,255", "10.1.2.3", 65535},
+          Pasv{"227 =192,0,2,7,0,1", "192.0.2.7", 1},
+          Pasv{"227 Entering Passive Mode (127,0,0,1,0,0)", "", 0},
+          Pasv{"227 Entering Passive Mode (127,0,0,1,300,1)", "", 0},
+          Pasv{"227 Entering Passive Mode (127,0,0,1,4)", "", 0},
+          Pasv{"227 Entering Passive Mode (127,0,0,1,4,5,6)", "", 0},
+          Pasv{"227 Entering Passive Mode (256,0,0,1,4,5)", "", 0},
+          Pasv{"227 Entering Passive Mode (127,0,0,1,,5)", "", 0}, Pasv{"227 no numbers", "", 0}}) {
+        std::uint32_t address = 0;
+        int port = -1;
+        const bool ok = TCustomFtpCli::ParsePasvReply(row.reply, address, port);
+        EXPECT_EQ(ok, row.port != 0) << row.reply;
+        if (!ok) continue;
+        EXPECT_EQ(port, row.port) << row.reply;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
+        EXPECT_STREQ(text, row.address) << row.reply;
+    }
+}
+
+// One scripted passive exchange: the replies to EPSV and (when not empty) to PASV, where {port}
+// stands for the port of a listening data socket of the server, {p1},{p2} for its two bytes.
+struct PassiveRow {
+    const char* name;
+    const char* epsvReply;
+    const char* pasvReply;  // empty: no PASV expected
+    int result;             // 0: the download succeeds
+    const char* errorStart;
+};
+
+void PrintTo(const PassiveRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class FtpPassiveReplies : public ::testing::TestWithParam<PassiveRow> {};
+
+TEST_P(FtpPassiveReplies, ConnectToTheControlPeerOrFailCleanly)
+{
+    const PassiveRow& row = GetParam();
+    const std::string data = Pattern(70000, 9);
+    std::uint16_t dataPort = 0;
+    RawFd listener = testsupport::ListenLoopback(dataPort);
+    ASSERT_TRUE(listener.Valid());
+    if (row.result != 0) listener.Reset();  // failing rows: nothing listens there
+    const auto fill = [&](std::string text) {
+        const auto put = [&text](const std::string& key, const std::string& value) {
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, key.size(), value);
+        };
+        put("{port}", std::to_string(dataPort));
+        put("{p1}", std::to_string(dataPort >> 8));
+        put("{p2}", std::to_string(dataPort & 0xFF));
+        return text + "\r\n";
+    };
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        s.Expect("EPSV");
+        s.Send(fill(row.epsvReply));
+        if (*row.pasvReply) {
+            s.Expect("PASV");
+            s.Send(fill(row.pasvReply));
+        }
+        if (row.result != 0) {
+            s.ClientClosed(1000);
+            return;
+        }
+        RawFd d = testsupport::AcceptWithin(listener, 5000);
+        if (!d.Valid()) s.Fail("no data connection");
+        s.Expect("RETR f");
+        s.Send("150 Opening\r\n");
+        testsupport::SendAll(d, data);
+        d.Reset();
+        s.Send("226 done\r\n");
+        s.ClientClosed(3000);
+    });
+    Fixture f(server.Port());
+    ASSERT_TRUE(f.ConnectAndClear());
+    f.ftp.SetPassive(true);
+    f.ftp.SetHostFileName("f");
+    f.ftp.SetLocalFileName(Local(f.Path("f")));
+    EXPECT_EQ(f.ftp.Get(), row.result == 0);
+    ProcessEventsFor(50);
+    ASSERT_EQ(f.log.done.size(), 1u);
+    EXPECT_EQ(f.log.done[0], std::make_pair(static_cast<int>(ftpGetAsync), row.result));
+    EXPECT_EQ(f.ftp.DataSocket()->State(), wsClosed);  // nothing left listening or connecting
+    EXPECT_EQ(f.ftp.State(), fsReady);
+    if (row.result == 0) {
+        EXPECT_EQ(ReadFile(f.Path("f")), data);
+        EXPECT_TRUE(
+            f.log.Shows("! Passive: connecting to 127.0.0.1 port " + std::to_string(dataPort)));
+    } else {
+        EXPECT_FALSE(Contains(f.log.display, "> RETR"));
+        EXPECT_EQ(f.ftp.ErrorMessage().rfind(row.errorStart, 0), 0u) << f.ftp.ErrorMessage();
+        EXPECT_TRUE(f.ftp.Connected());
+    }
+    ASSERT_TRUE(server.WaitFinished());
+    EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FtpPassiveReplies,
+    ::testing::Values(
+        PassiveRow{"Epsv", "229 Entering Extended Passive Mode (|||{port}|)", "", 0, ""},
+        PassiveRow{"EpsvRefusedThenPasv", "500 EPSV not understood",
+                   "227 Entering Passive Mode (127,0,0,1,{p1},{p2})", 0, ""},
+        // The named address is another one: the client connects to the control peer instead.
+        PassiveRow{"PasvNamingAnotherAddress", "502 no",
+                   "227 Entering Passive Mode (127,0,0,2,{p1},{p2})", 0, ""},
+        PassiveRow{"BothRefused", "502 no EPSV", "502 no PASV either", 502, "502 no PASV"},
+        PassiveRow{"EpsvFailsOtherwise", "421 Too many connections", "", 421, "421 Too many"},
+        PassiveRow{"EpsvMalformed", "229 Entering Extended Passive Mode (|||x|)", "", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"EpsvPortZero", "229 Entering Extended Passive Mode (|||0|)", "", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"EpsvPortTooLarge", "229 Entering Extended Passive Mode (|||65536|)", "", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"PasvMalformed", "501 no", "227 Entering Passive Mode (127,0,0,1,{p1})", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"PasvPortZero", "501 no", "227 Entering Passive Mode (127,0,0,1,0,0)", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"PasvPortTooLarge", "501 no", "227 Entering Passive Mode (127,0,0,1,256,0)", 425,
+                   "425 Passive: the reply names no usable port"},
+        PassiveRow{"NothingListening", "229 Entering Extended Passive Mode (|||{port}|)", "", 10061,
+                   "425 Passive: cannot connect to 127.0.0.1 port "}),
+    [](const ::testing::TestParamInfo<PassiveRow>& info) { return info.param.name; });
+
+TEST(FtpPassive, SilentDataConnectionEndsByTimeoutAndActiveTimeoutIsRecognised)
+{
+    // Passive: the server accepts the data connection, answers 150 and never sends.
+    std::uint16_t dataPort = 0;
+    RawFd listener = testsupport::ListenLoopback(dataPort);
+    ASSERT_TRUE(listener.Valid());
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        s.Expect("EPSV");
+        s.Send("229 Entering Extended Passive Mode (|||" + std::to_string(dataPort) + "|)\r\n");
+        RawFd d = testsupport::AcceptWithin(listener, 5000);
+        s.Expect("RETR f");
+        s.Send("150 Opening\r\n");
+        s.ClientClosed(10000);
+    });
+    Fixture f(server.Port());
+    ASSERT_TRUE(f.ConnectAndClear());
+    f.ftp.SetPassive(true);
+    f.ftp.SetTimeout(1);
+    f.ftp.SetHostFileName("f");
+    f.ftp.SetLocalFileName(Local(f.Path("f")));
+    EXPECT_FALSE(f.ftp.Get());
+    EXPECT_EQ(f.ftp.ErrorMessage(), "426 Timeout");
+    EXPECT_FALSE(f.ftp.TimedOutAwaitingData()) << "the connection was there";
+    EXPECT_EQ(f.ftp.DataSocket()->State(), wsClosed);
+    ASSERT_TRUE(server.WaitFinished());
+
+    // Active: the server takes PORT and RETR and never connects.
+    ScriptServer active([](ScriptSession& s) {
+        Login(s);
+        s.ExpectPort();
+        s.Expect("RETR f");
+        s.ClientClosed(10000);
+    });
+    TFtpClient ftp;
+    Aim(ftp, active.Port());
+    ftp.SetTimeout(1);
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(Local(f.Path("g")));
+    EXPECT_FALSE(ftp.Get());
+    EXPECT_TRUE(ftp.TimedOutAwaitingData());
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+}
+
+TEST(FtpPassive, UploadEndsWhenTheServerKeepsItsEndOpenAfterTheReply)
+{
+    // The end of the file reaches the server as the end of the stream; the server answers 226
+    // but never closes its end: the engine closes its own and the upload is complete.
+    const std::string data = Pattern(3 << 20, 12);
+    std::string received;
+    std::atomic<bool> clientClosedData{false};
+    std::uint16_t dataPort = 0;
+    RawFd listener = testsupport::ListenLoopback(dataPort);
+    ASSERT_TRUE(listener.Valid());
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        s.Expect("EPSV");
+        s.Send("229 (|||" + std::to_string(dataPort) + "|)\r\n");
+        RawFd d = testsupport::AcceptWithin(listener, 5000);
+        s.Expect("STOR up");
+        s.Send("150 Opening\r\n");
+        bool closed = false;
+        received = testsupport::ReadUntilClosed(d, 10000, &closed);
+        if (!closed) s.Fail("no end of stream");
+        s.Send("226 done\r\n");
+        // Writing to a connection the client has closed fails, sooner or later.
+        for (int i = 0; i < 100 && !clientClosedData; ++i) {
+            Sleep(20);
+            clientClosedData = ::send(d.Get(), "x", 1, MSG_NOSIGNAL) < 0;
+        }
+        s.ClientClosed(3000);
+    });
+    Fixture f(server.Port());
+    ASSERT_TRUE(f.ConnectAndClear());
+    ASSERT_TRUE(WriteFile(f.Path("up"), data));
+    f.ftp.SetPassive(true);
+    f.ftp.SetHostFileName("up");
+    f.ftp.SetLocalFileName(Local(f.Path("up")));
+    EXPECT_TRUE(f.ftp.Put());
+    ASSERT_TRUE(server.WaitFinished());
+    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(clientClosedData);
+    ASSERT_FALSE(f.log.progress.empty());
+    EXPECT_EQ(f.log.progress.front(), 0);
+    EXPECT_EQ(f.log.progress.back(), static_cast<std::int64_t>(data.size()));
 }
 
 }  // namespace

@@ -648,6 +648,75 @@ TEST_F(FtpWindows, ConnectCreatesATransferWindowWhenThereIsNone)
 
 // ---- Transfers ----------------------------------------------------------------------------------
 
+TEST_F(FtpWindows, PassiveModeTickedListsAndTransfersAndIsStoredWithTheProfile)
+{
+    const std::string down = Pattern(300000, 6);
+    const std::string up = Pattern(70000, 8);
+    ASSERT_TRUE(WriteFile(Served("down.bin"), down));
+    ASSERT_TRUE(WriteFile(Local("up.bin"), up));
+    FillLogin();
+    EXPECT_FALSE(Form1->PassiveCB->isChecked());
+    EXPECT_EQ(Form1->PassiveCB->text(), "Passive Mode");
+    EXPECT_EQ(Form1->size(), QSize(520, 430)) << "the check box fits the window as it is shown";
+    Click(Form1->PassiveCB);
+    Connect();
+    EXPECT_EQ(GridNames(), QStringList{"down.bin"});
+    ClickGridRows({"down.bin"});
+    Click(copyform->DownloadBut);
+    EXPECT_TRUE(ReadFile(Local("down.bin")) == down);
+    ClickLocalFiles({"up.bin"});
+    Click(copyform->UploadBut);
+    EXPECT_TRUE(ReadFile(Served("up.bin")) == up);
+    const QStringList log = Lines(Form1->Memo1);
+    int passive = 0;
+    for (const QString& line : log) {
+        EXPECT_FALSE(line.startsWith("> PORT")) << line.toStdString();
+        if (line.startsWith("! Passive: connecting to 127.0.0.1 port ")) ++passive;
+    }
+    EXPECT_EQ(passive, 4) << "listing, download, upload, listing again";
+    EXPECT_EQ(log.count("> EPSV"), 4);
+    EXPECT_EQ(platform::IniFile(SettingsPath()).ReadString("LOCAL", "Passive", ""), "1");
+
+    // The next run reads it back with the profile.
+    Stop();
+    Start();
+    EXPECT_TRUE(Form1->PassiveCB->isChecked());
+    EXPECT_TRUE(Form1->FtpClient1->Passive());
+}
+
+TEST_F(FtpWindows, ActiveTransferThatTheServerCannotConnectSuggestsPassiveMode)
+{
+    ScriptServer server([](ScriptSession& s) {
+        Login(s);
+        s.Expect("PWD");
+        s.Send("257 \"/\"\r\n");
+        s.Expect("TYPE A");
+        s.Send("200 ok\r\n");
+        s.ExpectPort();
+        s.Expect("LIST");
+        s.Send("425 Can't open data connection.\r\n");
+        s.Expect("QUIT");
+        s.Send("221 Bye\r\n");
+        s.ClientClosed(5000);
+    });
+    ModalAnswerer answerer;
+    answerer.Expect(ClickButton(QMessageBox::Ok));
+    FillLogin(QString(), server.Port());
+    Connect();
+    EXPECT_EQ(answerer.Unexpected(), 0);
+    const QStringList log = Lines(Form1->Memo1);
+    const qsizetype done = log.indexOf(Done("DirAsync", 425));
+    ASSERT_GE(done, 0);
+    ASSERT_LT(done + 1, log.size());
+    EXPECT_EQ(log[done + 1],
+              "! The server could not open the data connection to this computer (active mode): "
+              "tick \"Passive Mode\" and try again");
+    EXPECT_EQ(log.filter("Passive Mode").size(), 1);
+    EXPECT_TRUE(Form1->FtpClient1->Quit());
+    ASSERT_TRUE(server.WaitFinished());
+    EXPECT_TRUE(server.Failures().empty());
+}
+
 TEST_F(FtpWindows, DownloadOfTwoSelectedFilesIsByteExact)
 {
     // Bytes that a text transfer would change (CR LF, NUL, high bytes) and an upper-case name.

@@ -472,4 +472,46 @@ TEST(WSocketEvents, ShutdownOfTheSendSideEndsThePeersStreamOnly)
     EXPECT_EQ(s.State(), wsConnected);
 }
 
+TEST(WSocketEvents, OwnShutdownIsNotThePeersClose)
+{
+    // Shutting both directions down here makes the platform read an end of stream at once; only
+    // the peer's own close is OnSessionClosed.
+    TWSocket s;
+    EventLog log;
+    log.Attach(s);
+    std::string got;
+    CollectInto(s, got);
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Connect(s));
+    s.Shutdown(2);
+    bool peerSawEnd = false;
+    EXPECT_EQ(testsupport::ReadUntilClosed(pair.peer, 5000, &peerSawEnd), "");
+    EXPECT_TRUE(peerSawEnd);
+    ProcessEventsFor(300);
+    EXPECT_EQ(log.Count("closed 0"), 0);
+    EXPECT_EQ(s.State(), wsConnected);
+
+    pair.peer.Reset();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return log.Has("closed 0"); }, 5000));
+    ProcessEventsFor(100);
+    EXPECT_EQ(log.Count("closed 0"), 1);
+    EXPECT_EQ(s.State(), wsClosed);
+
+    // The receiving side alone: data the peer still sends arrives, then its close.
+    TWSocket r;
+    EventLog rlog;
+    rlog.Attach(r);
+    std::string rgot;
+    CollectInto(r, rgot);
+    ConnectedPair rpair;
+    ASSERT_TRUE(rpair.Connect(r));
+    r.Shutdown(0);
+    ASSERT_TRUE(testsupport::SendAll(rpair.peer, "late"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rgot == "late"; }, 5000));
+    EXPECT_FALSE(rlog.Has("closed 0"));
+    rpair.peer.Reset();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rlog.Has("closed 0"); }, 5000));
+    EXPECT_EQ(rgot, "late");
+}
+
 }  // namespace

@@ -209,3 +209,63 @@ TEST(WSocketSend, FlushGivesUpAfterFlushTimeoutWhenThePeerNeverReads)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WSocketSend, SendFileGoesAfterQueuedBytesPacedByDataSent)
+{
+    // A file far larger than the platform's buffers towards a peer with a small window: the
+    // bytes queued by Send come first, then the file in order, each call after an OnDataSent.
+    const std::string head = "queued first|";
+    const std::string body = Pattern(8 << 20, 3);
+    char name[] = "/tmp/zarvos-sendfile-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::unlink(name);
+    ASSERT_EQ(::write(fd, body.data(), body.size()), static_cast<ssize_t>(body.size()));
+
+    TWSocket s;
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Connect(s, 8192));
+    ShrinkSendBuffer(s);
+    BackgroundReader reader(pair.peer, head.size() + body.size());
+    std::int64_t offset = 0;
+    bool atEnd = false;
+    int calls = 0;
+    int full = 0;
+    s.OnDataSent = [&](QObject*, std::uint16_t) {
+        if (atEnd) return;
+        ++calls;
+        const std::int64_t n = s.SendFile(fd, offset, 1 << 20);
+        if (n == 0) atEnd = true;
+        if (n < 0) {
+            EXPECT_EQ(s.LastError(), WSAEWOULDBLOCK);
+            ++full;
+        }
+    };
+    ASSERT_EQ(s.SendStr(head), static_cast<int>(head.size()));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return atEnd; }, 20000));
+    EXPECT_EQ(offset, static_cast<std::int64_t>(body.size()));
+    EXPECT_TRUE(reader.Received() == head + body);
+    EXPECT_GE(calls, 9) << "never more than the 1 MiB asked for per call";
+    EXPECT_LT(full, calls);
+
+    // A pipe cannot be sent from this way: the caller is told to use Send.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ASSERT_EQ(::write(pipeFds[1], "abc", 3), 3);
+    std::int64_t pipeOffset = 0;
+    EXPECT_EQ(s.SendFile(pipeFds[0], pipeOffset, 3), -1);
+    EXPECT_EQ(s.LastError(), WSAEOPNOTSUPP);
+    EXPECT_EQ(pipeOffset, 0);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    ::close(fd);
+
+    TWSocket closed;
+    std::int64_t none = 0;
+    EXPECT_EQ(closed.SendFile(0, none, 1), -1);
+    EXPECT_EQ(closed.LastError(), WSAENOTCONN);
+}
+
+}  // namespace

@@ -1,0 +1,349 @@
+#include "BenchFtpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace benchftp {
+
+std::uint8_t PatternByte(std::uint64_t offset)
+{
+    const std::uint64_t word = offset / 8;
+    return static_cast<std::uint8_t>(word >> (8 * (offset % 8)));
+}
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    Fd& operator=(Fd&& o) noexcept
+    {
+        if (this != &o) {
+            Reset();
+            fd_ = o.fd_;
+            o.fd_ = -1;
+        }
+        return *this;
+    }
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+int ListenLoopback(std::uint16_t& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Waits (bounded, looking at stop) for fd to become readable.
+bool Readable(int fd, int timeoutMs, const std::atomic<bool>& stop)
+{
+    for (int waited = 0; waited < timeoutMs && !stop; waited += 200) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, 200);
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return false;
+    }
+    return false;
+}
+
+bool SendAll(int fd, const char* data, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t r = ::send(fd, data, n, MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        data += r;
+        n -= static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool Reply(int fd, const std::string& text)
+{
+    const std::string line = text + "\r\n";
+    return SendAll(fd, line.data(), line.size());
+}
+
+class SessionRunner {
+public:
+    SessionRunner(int control, const std::string& directory, const std::atomic<bool>& stop)
+        : control_(control), directory_(directory), stop_(stop), block_(new char[kBlock])
+    {
+    }
+
+    void Run()
+    {
+        if (!Reply(control_.Get(), "220 bench server ready")) return;
+        std::string line;
+        while (ReadLine(line)) {
+            const std::size_t blank = line.find(' ');
+            std::string verb = line.substr(0, blank);
+            for (char& c : verb)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string arg = blank == std::string::npos ? "" : line.substr(blank + 1);
+            bool ok = true;
+            if (verb == "USER")
+                ok = Reply(control_.Get(), "331 password please");
+            else if (verb == "PASS")
+                ok = Reply(control_.Get(), "230 logged in");
+            else if (verb == "TYPE")
+                ok = Reply(control_.Get(), "200 type set");
+            else if (verb == "PORT")
+                ok = Port(arg);
+            else if (verb == "EPSV" || verb == "PASV")
+                ok = Passive(verb == "EPSV");
+            else if (verb == "RETR")
+                ok = Retr(arg);
+            else if (verb == "STOR")
+                ok = Stor(arg);
+            else if (verb == "QUIT") {
+                Reply(control_.Get(), "221 bye");
+                return;
+            } else
+                ok = Reply(control_.Get(), "502 command not implemented");
+            if (!ok) return;
+        }
+    }
+
+private:
+    bool ReadLine(std::string& line)
+    {
+        for (;;) {
+            const std::size_t eol = pending_.find("\r\n");
+            if (eol != std::string::npos) {
+                line = pending_.substr(0, eol);
+                pending_.erase(0, eol + 2);
+                return true;
+            }
+            if (!Readable(control_.Get(), 600000, stop_)) return false;
+            char buf[1024];
+            const ssize_t n = ::recv(control_.Get(), buf, sizeof buf, 0);
+            if (n <= 0) return false;
+            pending_.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    bool Port(const std::string& arg)
+    {
+        unsigned a[6] = {};
+        if (std::sscanf(arg.c_str(), "%u,%u,%u,%u,%u,%u", &a[0], &a[1], &a[2], &a[3], &a[4],
+                        &a[5]) != 6)
+            return Reply(control_.Get(), "501 bad PORT");
+        passive_.Reset();
+        active_ = sockaddr_in{};
+        active_.sin_family = AF_INET;
+        active_.sin_addr.s_addr = htonl((a[0] << 24) | (a[1] << 16) | (a[2] << 8) | a[3]);
+        active_.sin_port = htons(static_cast<std::uint16_t>(a[4] * 256 + a[5]));
+        haveActive_ = true;
+        return Reply(control_.Get(), "200 PORT ok");
+    }
+
+    bool Passive(bool extended)
+    {
+        haveActive_ = false;
+        std::uint16_t port = 0;
+        passive_ = Fd(ListenLoopback(port));
+        if (!passive_.Valid()) return Reply(control_.Get(), "425 cannot listen");
+        char text[96];
+        if (extended)
+            std::snprintf(text, sizeof text, "229 Entering Extended Passive Mode (|||%u|)", port);
+        else
+            std::snprintf(text, sizeof text, "227 Entering Passive Mode (127,0,0,1,%u,%u)",
+                          port >> 8, port & 0xFF);
+        return Reply(control_.Get(), text);
+    }
+
+    Fd OpenData()
+    {
+        if (passive_.Valid()) {
+            Fd listener = std::move(passive_);
+            if (!Readable(listener.Get(), 10000, stop_)) return Fd();
+            return Fd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        }
+        if (!haveActive_) return Fd();
+        haveActive_ = false;
+        Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (fd.Valid() &&
+            ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&active_), sizeof active_) != 0)
+            fd.Reset();
+        return fd;
+    }
+
+    bool Retr(const std::string& name)
+    {
+        std::uint64_t patternSize = 0;
+        const bool pattern = name.rfind("pattern-", 0) == 0;
+        Fd file;
+        if (pattern) {
+            patternSize = std::strtoull(name.c_str() + 8, nullptr, 10);
+        } else {
+            file = Fd(::open((directory_ + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+            if (!file.Valid()) return Reply(control_.Get(), "550 no such file");
+        }
+        if (!Reply(control_.Get(), "150 opening data connection")) return false;
+        Fd data = OpenData();
+        if (!data.Valid()) return Reply(control_.Get(), "425 no data connection");
+        bool sent = true;
+        if (pattern) {
+            for (std::uint64_t at = 0; at < patternSize && sent;) {
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, patternSize - at));
+                // Whole words: the block starts at a multiple of 8 (kBlock is one).
+                auto* words = reinterpret_cast<std::uint64_t*>(block_.get());
+                for (std::size_t w = 0; w < (n + 7) / 8; ++w)
+                    words[w] = at / 8 + w;
+                sent = SendAll(data.Get(), block_.get(), n);
+                at += n;
+            }
+        } else {
+            struct stat st {};
+            ::fstat(file.Get(), &st);
+            off_t at = 0;
+            while (at < st.st_size) {
+                const ssize_t r = ::sendfile(data.Get(), file.Get(), &at,
+                                             static_cast<std::size_t>(st.st_size - at));
+                if (r < 0 && errno == EINTR) continue;
+                if (r <= 0) {
+                    sent = false;
+                    break;
+                }
+            }
+        }
+        data.Reset();
+        return Reply(control_.Get(), sent ? "226 transfer complete" : "426 transfer aborted");
+    }
+
+    bool Stor(const std::string& name)
+    {
+        Fd file(::open((directory_ + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                       0644));
+        if (!file.Valid()) return Reply(control_.Get(), "553 cannot create file");
+        if (!Reply(control_.Get(), "150 opening data connection")) return false;
+        Fd data = OpenData();
+        if (!data.Valid()) return Reply(control_.Get(), "425 no data connection");
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0) return Reply(control_.Get(), "451 no pipe");
+        Fd in(pipeFds[0]);
+        Fd out(pipeFds[1]);
+        ::fcntl(out.Get(), F_SETPIPE_SZ, static_cast<int>(kBlock));
+        bool stored = true;
+        for (;;) {
+            const ssize_t n = ::splice(data.Get(), nullptr, out.Get(), nullptr, kBlock,
+                                       SPLICE_F_MOVE | SPLICE_F_MORE);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                stored = n == 0;
+                break;
+            }
+            for (ssize_t left = n; left > 0;) {
+                const ssize_t w = ::splice(in.Get(), nullptr, file.Get(), nullptr,
+                                           static_cast<std::size_t>(left), SPLICE_F_MOVE);
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) {
+                    stored = false;
+                    break;
+                }
+                left -= w;
+            }
+            if (!stored) break;
+        }
+        data.Reset();
+        file.Reset();
+        return Reply(control_.Get(), stored ? "226 transfer complete" : "451 write failed");
+    }
+
+    Fd control_;
+    const std::string& directory_;
+    const std::atomic<bool>& stop_;
+    std::unique_ptr<char[]> block_;
+    std::string pending_;
+    Fd passive_;
+    sockaddr_in active_{};
+    bool haveActive_ = false;
+};
+
+}  // namespace
+
+BenchFtpServer::BenchFtpServer(std::string directory) : directory_(std::move(directory))
+{
+}
+
+BenchFtpServer::~BenchFtpServer()
+{
+    Stop();
+}
+
+bool BenchFtpServer::Start()
+{
+    listener_ = ListenLoopback(port_);
+    if (listener_ < 0) return false;
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void BenchFtpServer::Stop()
+{
+    stop_ = true;
+    if (acceptor_.joinable()) acceptor_.join();
+    std::vector<std::thread> sessions;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sessions.swap(sessions_);
+    }
+    for (std::thread& t : sessions)
+        if (t.joinable()) t.join();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+}
+
+void BenchFtpServer::AcceptLoop()
+{
+    while (!stop_) {
+        if (!Readable(listener_, 200, stop_)) continue;
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        sessions_.emplace_back([this, fd] { SessionRunner(fd, directory_, stop_).Run(); });
+    }
+}
+
+}  // namespace benchftp
