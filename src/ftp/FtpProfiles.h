@@ -69,6 +69,12 @@ int StrToInt(const QString& text);
 // and must not be one of the file's own sections "Profiles" and "LastUsed".
 QString ProfileNameProblem(const QString& name);
 
+struct TFtpProfile;
+// Why a profile cannot be stored so that it reads back as it is, or empty when it can: its name
+// (ProfileNameProblem), or a text field that holds a line break (a settings value is one line).
+// Every other text, blanks at either end and enclosing double quotes included, reads back exactly.
+QString ProfileProblem(const QString& name, const TFtpProfile& profile);
+
 // One profile as the login window shows it; ports are the texts of their edit fields.
 struct TFtpProfile {
     QString HostName;
@@ -103,18 +109,20 @@ public:
     // (HostName, InitialLocalDir, InitialDir, UserName, Password, Port, ForceLower, AutoDir,
     // "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text that is
     // not an integer raises EConvertError when its key is reached; the keys before it stay
-    // written. False when the file cannot be written (Error() says why).
+    // written. False, with nothing written, when ProfileProblem finds one, and false when the
+    // file cannot be written; Error() says why.
     bool WriteProfile(int index, const QString& name, const TFtpProfile& profile);
 
     // Erases "Profiles", writes names as Name0, Name1, ... and "LastUsed"/"Profile" := lastUsed.
     bool WriteNames(const QStringList& names, int lastUsed);
 
-    const QString& Error() const { return ini_.ErrorString(); }
+    const QString& Error() const { return error_; }
 
 private:
     bool Narrow();
 
     platform::IniFile ini_;
+    QString error_;
 };
 
 }  // namespace ftp
