@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 // ---- Notifications to self ----------------------------------------------------------------
 
@@ -397,6 +398,9 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
         FOkResponses[n++] = code;
     }
     FOkResponses[n] = 0;
+    // The step starts without the result of the one before: a connection lost before its reply
+    // must not report an earlier failure as its own.
+    const std::int32_t resultBefore = std::exchange(FRequestResult, 0);
     FRequestDoneFlag = false;
     FNextHandler = &TCustomFtpCli::HandleReply;
     FDoneAction = Done;
@@ -410,6 +414,7 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
         FDoneAction = nullptr;
         FRequestDoneFlag = true;
         SetFtpState(stateBefore);
+        FRequestResult = resultBefore;
         throw;
     }
 }

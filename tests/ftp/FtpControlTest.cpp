@@ -163,6 +163,29 @@ TEST(FtpReplies, ResultBeyondSixteenBitsIsReportedAsAFailure)
     EXPECT_EQ(ftp.RequestResult(), TCustomFtpCli::kUnreportableResult);
 }
 
+TEST(FtpReplies, CommandCutOffAfterAFailureReportsItsOwnResult)
+{
+    ScriptServer server([](ScriptSession& s) {
+        Login(s);
+        s.Expect("CWD ");
+        s.Send("550 No such directory\r\n");
+        s.Expect("PWD");
+        // closes without a reply
+    });
+    TFtpClient ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    Aim(ftp, server.Port());
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetHostDirName("missing");
+    EXPECT_FALSE(ftp.Cwd());
+    EXPECT_EQ(ftp.RequestResult(), 550);
+    EXPECT_FALSE(ftp.Pwd());
+    ProcessEventsFor(50);
+    EXPECT_EQ(log.done.back(), std::make_pair(static_cast<int>(ftpPwdAsync), 426));
+    EXPECT_EQ(ftp.RequestResult(), 426);
+}
+
 TEST(FtpReplies, Greeting421ClosesAndCompletesWith421)
 {
     ScriptServer server([](ScriptSession& s) {
