@@ -576,12 +576,18 @@ void TCustomFtpCli::InterpretReply()
 
 void TCustomFtpCli::TriggerRequestDone(std::int32_t Error)
 {
-    if (FRequestDoneFlag) return;
+    if (FRequestDoneFlag) {
+        // A path that ends after the one that completed the request (the data connection closing
+        // after the control connection did) leaves the request's result as it was reported.
+        FRequestResult = FCompletedResult;
+        return;
+    }
     FRequestDoneFlag = true;
     // The result is reported in 16 bits: one that does not fit fails the request with a code
     // that does, and RequestResult says the same, so nobody reads a failure as success.
     if (Error < 0 || Error > 65535) Error = kUnreportableResult;
     FRequestResult = Error;
+    FCompletedResult = Error;
     if (FNextRequest) {
         if (FState != fsAborting) SetFtpState(fsInternalReady);
         (this->*FNextRequest)();

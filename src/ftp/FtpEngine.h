@@ -454,7 +454,8 @@ protected:
     void InterpretReply();
     // Completes the current request (at most once): the next step of a chain, or State fsReady,
     // data socket closed and OnRequestDone posted. Error is the request's result (RequestResult);
-    // one outside 0..65535 becomes kUnreportableResult in both.
+    // one outside 0..65535 becomes kUnreportableResult in both. A later call for a request that
+    // has completed changes nothing, RequestResult included.
     void TriggerRequestDone(std::int32_t Error);
 
     // Starts a chain of steps reported as Request (StartChain) and runs its next step.
@@ -608,6 +609,7 @@ private:
     // between replies), and whether a request was waiting when it began.
     std::int32_t FReplyCode = 0;
     bool FReplyAwaited = false;
+    std::int32_t FCompletedResult = 0;  // the result the last completion reported
 };
 
 // The component as the program places it: the published properties plus Timeout, MultiThreaded,
