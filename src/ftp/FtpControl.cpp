@@ -780,6 +780,13 @@ bool TCustomFtpCli::ProcessReplyLine(std::uint16_t Error)
     }
     case fsWaitingReply:
         if (!FNextHandler) throw FtpException("Program error: FNext is nil");
+        if (FFinalReplySeen && (FNextHandler == &TCustomFtpCli::DownloadSecondReply ||
+                                FNextHandler == &TCustomFtpCli::UploadSecondReply)) {
+            // A transfer whose final reply has come waits only for its data connection: a reply
+            // after that answers no command, and must not cut the data short.
+            ShowLastReply();
+            return true;
+        }
         (this->*FNextHandler)();
         return true;
     default:

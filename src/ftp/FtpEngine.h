@@ -99,6 +99,9 @@
 //    between look like, and a line without a three-digit code where a reply must begin is a
 //    protocol error that closes the session, instead of a reply with code 0 (see Replies above);
 //    a reply code is never narrowed into another one (see Result codes above).
+//  - Once a transfer has its final reply and waits only for the end of the data connection, a
+//    further reply line is shown and nothing else: it answers no command, and judging it used to
+//    close the data connection early and report the cut-short file as a success.
 //  - Bytes received on the control connection reset Timeout as data moved does, so a reply that
 //    trickles in slowly is not cut off while the server keeps sending (see TFtpClient::Timeout).
 //  - A transfer that the engine itself cut short (local write or read failure, abort through

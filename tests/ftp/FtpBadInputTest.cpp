@@ -166,6 +166,38 @@ TEST(FtpBadInput, GarbageAfterTheFinalReplyOfADownloadFailsIt)
     EXPECT_FALSE(ftp.Connected());
 }
 
+// A reply after the final reply of a download answers no command: the data that is still on its
+// way arrives whole.
+TEST(FtpBadInput, StrayReplyAfterTheFinalReplyDoesNotCutTheDataShort)
+{
+    QTemporaryDir dir;
+    const std::string data = Pattern(300000);
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        const std::uint16_t port = s.ExpectPort();
+        s.Expect("RETR f");
+        s.Send("150 Opening\r\n");
+        RawFd d = s.ConnectData(port);
+        testsupport::SendAll(d, data.substr(0, 1000));
+        s.Send("226 Done\r\n550 stray\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        testsupport::SendAll(d, data.substr(1000));
+        d.Reset();
+        s.ClientClosed(3000);
+    });
+    TFtpClient ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    Aim(ftp, server.Port());
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(Local(dir.filePath(QStringLiteral("f"))));
+    EXPECT_TRUE(ftp.Get()) << ftp.ErrorMessage();
+    EXPECT_TRUE(ReadFile(dir.filePath(QStringLiteral("f"))) == data);
+    EXPECT_TRUE(log.Shows("< 550 stray"));
+    EXPECT_TRUE(ftp.SessionOpen());
+}
+
 TEST(FtpBadInput, DataConnectionResetInMidTransfer)
 {
     QTemporaryDir dir;
