@@ -600,6 +600,14 @@ private:
     void DeliverRequestDone(TFtpRequest Request, std::uint16_t Error);
 
     std::unique_ptr<ftp::detail::TFtpNotifier> FNotifier;
+
+    // The reply being read: the code of a multi-line reply whose last line has not come yet (0
+    // between replies), and whether a request was waiting when it began.
+    std::int32_t FReplyCode = 0;
+    bool FReplyAwaited = false;
+    // The result that the last completion reported.
+    std::int32_t FCompletedResult = 0;
+
     TSocket FHeldDataHandle = INVALID_SOCKET;  // a data connection accepted before its transfer
     TDataUse FDataUse = TDataUse::None;        // direction of the transfer that has started
     TDataUse FDataBound = TDataUse::None;      // what the data socket's events do
@@ -608,11 +616,6 @@ private:
     bool FUploadEof = false;
     bool FAbortClosing = false;   // AbortAsync is closing the control connection
     bool FChainStarting = false;  // StartChain runs the first step for its caller
-    // The reply being read: the code of a multi-line reply whose last line has not come yet (0
-    // between replies), and whether a request was waiting when it began.
-    std::int32_t FReplyCode = 0;
-    bool FReplyAwaited = false;
-    std::int32_t FCompletedResult = 0;  // the result the last completion reported
 };
 
 // The component as the program places it: the published properties plus Timeout, MultiThreaded,

@@ -105,12 +105,13 @@ public:
     // The section name with the defaults of missing keys (InitialLocalDir: defaultLocalDir).
     TFtpProfile ReadProfile(const QString& name, const QString& defaultLocalDir) const;
 
+    // A profile in which ProfileProblem finds a problem is refused: false, nothing written, and
+    // Error() says why. Otherwise:
     // Writes "Profiles"/"Name<index>" := name, then the profile's keys in their order
     // (HostName, InitialLocalDir, InitialDir, UserName, Password, Port, ForceLower, AutoDir,
     // "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text that is
     // not an integer raises EConvertError when its key is reached; the keys before it stay
-    // written. False, with nothing written, when ProfileProblem finds one, and false when the
-    // file cannot be written; Error() says why.
+    // written. False when the file cannot be written (Error() says why).
     bool WriteProfile(int index, const QString& name, const TFtpProfile& profile);
 
     // Erases "Profiles", writes names as Name0, Name1, ... and "LastUsed"/"Profile" := lastUsed.
