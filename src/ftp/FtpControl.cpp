@@ -214,6 +214,15 @@ void TCustomFtpCli::SetShareMode(TFtpShareMode Value)
 
 // ---- Text readers ---------------------------------------------------------------------------
 
+int TCustomFtpCli::ReplyCode(std::string_view Line)
+{
+    if (Line.size() < 4 || (Line[3] != ' ' && Line[3] != '-')) return -1;
+    if (Line[0] < '1' || Line[0] > '9') return -1;
+    for (std::size_t i = 1; i < 3; ++i)
+        if (Line[i] < '0' || Line[i] > '9') return -1;
+    return (Line[0] - '0') * 100 + (Line[1] - '0') * 10 + (Line[2] - '0');
+}
+
 std::int64_t TCustomFtpCli::ReadInteger(std::string_view Text, std::string_view* Rest)
 {
     std::size_t i = 0;
@@ -364,6 +373,9 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
         FOkResponses[n++] = code;
     }
     FOkResponses[n] = 0;
+    // The step starts without the result of the one before: a connection lost before its reply
+    // must not report an earlier failure as its own.
+    const std::int32_t resultBefore = std::exchange(FRequestResult, 0);
     FRequestDoneFlag = false;
     FNextHandler = &TCustomFtpCli::HandleReply;
     FDoneAction = Done;
@@ -378,6 +390,7 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
         FDoneAction = nullptr;
         FRequestDoneFlag = true;
         SetFtpState(stateBefore);
+        FRequestResult = resultBefore;
         throw;
     }
 }
@@ -498,23 +511,20 @@ void TCustomFtpCli::HandleReply()
             KeepErrorMessage();
         }
     } else {
-        for (std::size_t i = 0;; ++i) {
-            if (FOkResponses[i] == FStatusCode) {
-                FRequestResult = 0;
-                break;
-            }
-            if (FOkResponses[i] == 0 || i + 1 == FOkResponses.size()) {
-                FRequestResult = FStatusCode;
-                KeepErrorMessage();
-                break;
-            }
+        // The 0 that ends the list is never taken for an accepted code.
+        const auto end = std::find(FOkResponses.begin(), FOkResponses.end(), 0);
+        if (std::find(FOkResponses.begin(), end, FStatusCode) != end) {
+            FRequestResult = 0;
+        } else {
+            FRequestResult = FStatusCode;
+            KeepErrorMessage();
         }
     }
     InterpretReply();
     if (FDoneAction)
         (this->*FDoneAction)();
     else
-        TriggerRequestDone(static_cast<std::uint16_t>(FRequestResult));
+        TriggerRequestDone(FRequestResult);
 }
 
 void TCustomFtpCli::InterpretReply()
@@ -540,10 +550,20 @@ void TCustomFtpCli::InterpretReply()
 
 // ---- Completing a request -------------------------------------------------------------------
 
-void TCustomFtpCli::TriggerRequestDone(std::uint16_t Error)
+void TCustomFtpCli::TriggerRequestDone(std::int32_t Error)
 {
-    if (FRequestDoneFlag) return;
+    if (FRequestDoneFlag) {
+        // A path that ends after the one that completed the request (the data connection closing
+        // after the control connection did) leaves the request's result as it was reported.
+        FRequestResult = FCompletedResult;
+        return;
+    }
     FRequestDoneFlag = true;
+    // The result is reported in 16 bits: one that does not fit fails the request with a code
+    // that does, and RequestResult says the same, so nobody reads a failure as success.
+    if (Error < 0 || Error > 65535) Error = kUnreportableResult;
+    FRequestResult = Error;
+    FCompletedResult = Error;
     if (FNextRequest) {
         if (FState != fsAborting) SetFtpState(fsInternalReady);
         (this->*FNextRequest)();
@@ -557,7 +577,7 @@ void TCustomFtpCli::TriggerRequestDone(std::uint16_t Error)
         FStatusCode = FStatusCodeSave;
     }
     FHighLevelFlag = false;
-    PostRequestDone(Error);
+    PostRequestDone(static_cast<std::uint16_t>(Error));
 }
 
 // ---- Opening the control connection ---------------------------------------------------------
@@ -573,6 +593,8 @@ void TCustomFtpCli::OpenAsync()
     }
     FRequestDoneFlag = false;
     FReceiveLen = 0;
+    FReplyCode = 0;
+    FReplyAwaited = false;
     FRequestResult = 0;
     FDoneAction = nullptr;
     const TFtpState stateBefore = FState;
@@ -662,6 +684,7 @@ void TCustomFtpCli::ControlDataAvailable(std::uint16_t Error)
     if (n < 0) return;
     FReceiveLen += n;
     FReceiveBuffer[static_cast<std::size_t>(FReceiveLen)] = '\0';
+    ControlBytesReceived(n);
 
     while (FReceiveLen > 0) {
         // A zero byte ends the text that is searched for a line end.
@@ -690,6 +713,35 @@ void TCustomFtpCli::ControlDataAvailable(std::uint16_t Error)
 
 bool TCustomFtpCli::ProcessReplyLine(std::uint16_t Error)
 {
+    // Only the line that completes a reply goes on to the judges below; the lines before it are
+    // shown here and belong to the reply.
+    if (FReplyCode != 0) {
+        const bool last = ReplyCode(FLastResponse) == FReplyCode && FLastResponse[3] == ' ';
+        if (!last) {
+            ShowLastReply();
+            return true;
+        }
+        FReplyCode = 0;
+        if (!FReplyAwaited) {
+            // The end of a reply that began while nothing waited for one.
+            ShowLastReply();
+            return true;
+        }
+    } else {
+        const int code = ReplyCode(FLastResponse);
+        if (code < 0) {
+            ShowLastReply();
+            ProtocolError();
+            return false;
+        }
+        if (FLastResponse[3] == '-') {
+            FReplyCode = code;
+            FReplyAwaited = FState == fsWaitingBanner || FState == fsWaitingReply;
+            FStatusCode = code;
+            ShowLastReply();
+            return true;
+        }
+    }
     switch (FState) {
     case fsWaitingBanner: {
         ShowLastReply();
@@ -709,12 +761,27 @@ bool TCustomFtpCli::ProcessReplyLine(std::uint16_t Error)
     }
     case fsWaitingReply:
         if (!FNextHandler) throw FtpException("Program error: FNext is nil");
+        if (FFinalReplySeen && (FNextHandler == &TCustomFtpCli::DownloadSecondReply ||
+                                FNextHandler == &TCustomFtpCli::UploadSecondReply)) {
+            // A transfer whose final reply has come waits only for its data connection: a reply
+            // after that answers no command, and must not cut the data short.
+            ShowLastReply();
+            return true;
+        }
         (this->*FNextHandler)();
         return true;
     default:
         ShowLastReply();
         return true;
     }
+}
+
+void TCustomFtpCli::ProtocolError()
+{
+    std::string excerpt = FLastResponse.substr(0, kReplyExcerpt);
+    if (FLastResponse.size() > kReplyExcerpt) excerpt += "...";
+    CloseControlBecause("Protocol error: a reply line must begin with a three-digit code, not \"" +
+                        excerpt + "\"");
 }
 
 void TCustomFtpCli::CloseControlBecause(const std::string& Why)
@@ -748,7 +815,7 @@ void TCustomFtpCli::ControlSessionClosed(std::uint16_t Error)
         if (FErrorMessage.empty())
             FErrorMessage = FAbortClosing ? "426 Operation aborted." : "426 Connection closed";
     }
-    TriggerRequestDone(static_cast<std::uint16_t>(FRequestResult));
+    TriggerRequestDone(FRequestResult);
 }
 
 // ---- Abort ----------------------------------------------------------------------------------
@@ -864,7 +931,7 @@ void TCustomFtpCli::NextStep()
     FNextRequest = nullptr;
     FRequestDoneFlag = false;
     FRequestResult = FHighLevelResult;
-    TriggerRequestDone(static_cast<std::uint16_t>(FHighLevelResult));
+    TriggerRequestDone(FHighLevelResult);
 }
 
 void TCustomFtpCli::StartStep(TFtpStep Step)
@@ -971,7 +1038,7 @@ void TCustomFtpCli::EndChainAfterFailedStart(const std::string& Why)
     FRequestDoneFlag = false;
     FRequestResult = FHighLevelResult;
     if (FState != fsAborting) SetFtpState(fsInternalReady);
-    TriggerRequestDone(static_cast<std::uint16_t>(FHighLevelResult));
+    TriggerRequestDone(FHighLevelResult);
 }
 
 // ---- Chained operations ---------------------------------------------------------------------

@@ -28,10 +28,28 @@
 //    drops the rest except a pending QUIT, and the chain reports the first failure.
 //  - TFtpClient adds the synchronous forms (Connect, Cwd, Pwd, CDup, TypeSet, Get, Put, Quit, Dir,
 //    Mkd, Dele, Rmd): each starts its request and keeps the event loop running until the engine
-//    is ready again or Timeout seconds pass without progress. They return true when the request
+//    is ready again or Timeout seconds pass without progress (data moved on the data connection,
+//    or bytes received on the control connection: see Timeout). They return true when the request
 //    ended with result 0. When one returns, OnRequestDone of its request has already run (it is
 //    delivered inside the wait), except after a time-out, whose completion arrives later from the
 //    event loop. They may be called from inside OnRequestDone; the waits then nest.
+//
+// Replies: a reply begins with a line that starts with exactly three digits (the first of them 1
+// to 9) followed by a space (a one-line reply) or a hyphen (a multi-line reply). A multi-line reply
+// ends only at the line that starts with its own code and a space; every line in between belongs
+// to it whatever its form (indented lines, FEAT's features, lines with other numbers): each is
+// shown, fires OnResponse and is judged with the reply, never as a reply of its own. A line that
+// must begin a reply and does not (a line without a code, "65536 refused", "4294967553 ok",
+// " 230 x", "000 x") is a protocol error: the engine shows it, displays "! Protocol error: ...",
+// and closes the session, because it can no longer tell which reply belongs to which command; the
+// running request ends with 426 and ErrorMessage "426 Protocol error: ...".
+//
+// Result codes: the Error of OnRequestDone is RequestResult, unchanged, and the synchronous
+// operations return RequestResult == 0. Every result fits its 16 bits: reply codes have three
+// digits (100 to 999), platform errors are Winsock numbers (10000 to 11004), and the engine's own
+// failures use 426 and 550. Should a result outside 1 to 65535 ever arise, the request fails with
+// 65535 (kUnreportableResult) in both Error and RequestResult: a failure is never reported as
+// success or as another code.
 //
 // Display stream: OnDisplay receives "> " + every command sent, "< " + every reply line and
 // "! " + engine notices (transfer statistics, "! Abort requested", "! Data: ..." lines, errors,
@@ -59,7 +77,7 @@
 //    wait shows the control, runs its modal RunWait (which swallows mouse clicks and key presses
 //    with a beep, so the user cannot start a second operation while one runs) and hides it again.
 //    The engine does not own the control; when the control is destroyed the reference is
-//    cleared. The control's count shows the seconds of Timeout left; data flow resets it.
+//    cleared. The control's count shows the seconds of Timeout left; progress resets it.
 //  - Without a control (and MultiThreaded false) the wait pumps the calling thread's event loop,
 //    sleeping in the dispatcher until the next event or a 100 ms wake-up; user input is then
 //    processed during the wait, so the window must tolerate clicks that arrive meanwhile (a
@@ -102,6 +120,15 @@
 //    server connects, or by the server's error reply (425/426), or by Timeout or AbortAsync.
 //  - The data connection ends with an orderly close (no reset), so an upload's last bytes arrive.
 //  - Download replies honour the hyphen of multi-line replies as every other reply does.
+//  - A multi-line reply ends only at the line with its own code and a space, whatever the lines in
+//    between look like, and a line without a three-digit code where a reply must begin is a
+//    protocol error that closes the session, instead of a reply with code 0 (see Replies above);
+//    a reply code is never narrowed into another one (see Result codes above).
+//  - Once a transfer has its final reply and waits only for the end of the data connection, a
+//    further reply line is shown and nothing else: it answers no command, and judging it used to
+//    close the data connection early and report the cut-short file as a success.
+//  - Bytes received on the control connection reset Timeout as data moved does, so a reply that
+//    trickles in slowly is not cut off while the server keeps sending (see TFtpClient::Timeout).
 //  - A transfer that the engine itself cut short (local write or read failure, abort through
 //    OnProgress) ends with 426 even when the server reports success; a request that the server or
 //    AbortAsync interrupts (control connection closed before the reply) ends with 426 instead of 0;
@@ -272,6 +299,14 @@ public:
     TCustomFtpCli& operator=(const TCustomFtpCli&) = delete;
 
     // ---- Text readers (shared by the reply judges) ------------------------------------------
+
+    // The code of a line that may begin a reply: three digits, the first 1 to 9, then a space or
+    // a hyphen ("230 x", "230-x"); -1 for any other line.
+    static int ReplyCode(std::string_view Line);
+    // A failing result that cannot be carried by OnRequestDone's 16-bit Error (see the header).
+    static constexpr std::int32_t kUnreportableResult = 65535;
+    // A reply line shown in a message is cut to this many bytes.
+    static constexpr std::size_t kReplyExcerpt = 60;
 
     // Skips spaces, tabs, CR and LF, an optional sign, then decimal digits (no overflow check:
     // the value wraps modulo 2^64). No digits gives 0. Rest: the text after the digits.
@@ -467,8 +502,10 @@ protected:
     void HandleReply();
     void InterpretReply();
     // Completes the current request (at most once): the next step of a chain, or State fsReady,
-    // data socket closed and OnRequestDone posted.
-    void TriggerRequestDone(std::uint16_t Error);
+    // data socket closed and OnRequestDone posted. Error is the request's result (RequestResult);
+    // one outside 0..65535 becomes kUnreportableResult in both. A later call for a request that
+    // has completed changes nothing, RequestResult included.
+    void TriggerRequestDone(std::int32_t Error);
 
     // Starts a chain of steps reported as Request (StartChain) and runs its next step.
     void StartChain(TFtpRequest Request, TFtpStepSet Steps);
@@ -503,6 +540,8 @@ protected:
     // the engine becomes ready.
     virtual bool HandOverToWait(std::exception_ptr /*E*/) { return false; }
     virtual void ReadyForWait() {}
+    // Hook for TFtpClient: Count bytes have arrived on the control connection.
+    virtual void ControlBytesReceived(int /*Count*/) {}
 
     // Fields, in the order of the classic component.
     std::string FHostName;
@@ -570,6 +609,8 @@ private:
     bool ProcessReplyLine(std::uint16_t Error);
     void CloseControlBecause(const std::string& Why);
     void CloseControlAction();
+    // A line that must begin a reply does not: the session closes (see the header comment).
+    void ProtocolError();
 
     // Data connection.
     void BindDataSocketEvents();
@@ -622,6 +663,14 @@ private:
     void DeliverRequestDone(TFtpRequest Request, std::uint16_t Error);
 
     std::unique_ptr<ftp::detail::TFtpNotifier> FNotifier;
+
+    // The reply being read: the code of a multi-line reply whose last line has not come yet (0
+    // between replies), and whether a request was waiting when it began.
+    std::int32_t FReplyCode = 0;
+    bool FReplyAwaited = false;
+    // The result that the last completion reported.
+    std::int32_t FCompletedResult = 0;
+
     TSocket FHeldDataHandle = INVALID_SOCKET;  // a data connection accepted before its transfer
     TDataUse FDataUse = TDataUse::None;        // direction of the transfer that has started
     TDataUse FDataBound = TDataUse::None;      // what the data socket's events do
@@ -648,7 +697,10 @@ public:
     ~TFtpClient() override;
 
     // Limit of the synchronous waits in seconds (default 15); 0 or less: no limit. Every block of
-    // data moved resets the limit, so it bounds silence, not the length of a transfer.
+    // data moved resets the limit, and so do the bytes that arrive on the control connection, so
+    // it bounds silence, not the length of a transfer or of a reply that trickles in. The control
+    // connection resets it for the first kControlRefreshBytes of each wait only: a server that
+    // floods the control connection with an endless reply cannot hold the wait open.
     int Timeout() const { return FTimeout; }
     void SetTimeout(int Seconds) { FTimeout = Seconds; }
     bool MultiThreaded() const { return FMultiThreaded; }
@@ -677,15 +729,20 @@ public:
     // Also refreshes the time-out of a synchronous wait.
     bool Progress() override;
 
+    static constexpr std::int64_t kControlRefreshBytes = 64 * 1024;
+
 protected:
     bool HandOverToWait(std::exception_ptr E) override;
     void ReadyForWait() override;
+    void ControlBytesReceived(int Count) override;
 
 private:
     bool WaitUntilReady();
     bool RunSync(void (TCustomFtpCli::*Operation)());
     void PumpOnce();
     bool TimedOut() const;
+    // Starts the count of Timeout again (progress was made).
+    void RestartTimeLimit();
 
     int FTimeout = 15;
     std::uint32_t FTimeStop = 0;
@@ -694,4 +751,5 @@ private:
     int FWaits = 0;                      // synchronous waits running (nested)
     std::exception_ptr FWaitException;   // handed to the innermost wait
     std::uint32_t FCaptionRefresh = 0;   // tick of the last count refresh on the wait control
+    std::int64_t FWaitControlBytes = 0;  // control-connection bytes received in the current wait
 };

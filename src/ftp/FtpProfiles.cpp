@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace ftp {
 
@@ -126,7 +127,9 @@ QString DecodePassword(const QString& stored)
 {
     const QByteArray text = stored.toLatin1();
     const std::string bytes = StrDecrypt(Base64Decode(std::string_view(text.data(), text.size())));
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // An initial U+FEFF is a character of the password, not a byte-order mark to drop.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString decoded = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
     if (!utf8.hasError()) return decoded;
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
@@ -233,8 +236,29 @@ bool TProfileStore::Narrow()
     return file.setPermissions(kOwnerOnly);
 }
 
+QString ProfileProblem(const QString& name, const TFtpProfile& p)
+{
+    if (QString problem = ProfileNameProblem(name); !problem.isEmpty()) return problem;
+    // A settings value is one line: a line break could not be read back.
+    const std::pair<const char*, const QString*> texts[] = {
+        {"the host name", &p.HostName},
+        {"the initial local directory", &p.InitialLocalDir},
+        {"the initial remote directory", &p.InitialDir},
+        {"the user name", &p.UserName},
+        {"the proxy name", &p.TxtProxyName},
+    };
+    for (const auto& [what, text] : texts)
+        if (text->contains(u'\r') || text->contains(u'\n'))
+            return QLatin1String(what) + QStringLiteral(" can not hold a line break");
+    return QString();
+}
+
 bool TProfileStore::WriteProfile(int index, const QString& name, const TFtpProfile& p)
 {
+    if (const QString problem = ProfileProblem(name, p); !problem.isEmpty()) {
+        error_ = problem;
+        return false;
+    }
     Narrow();
     bool ok = ini_.WriteString(kProfiles, NameKey(index), name);
     ok = ini_.WriteString(name, QStringLiteral("HostName"), p.HostName) && ok;
@@ -250,6 +274,7 @@ bool TProfileStore::WriteProfile(int index, const QString& name, const TFtpProfi
     ok = ini_.WriteBool(name, QStringLiteral("ChkProxy"), p.ChkProxy) && ok;
     ok = ini_.WriteString(name, QStringLiteral("TxtProxyName"), p.TxtProxyName) && ok;
     ok = ini_.WriteInteger(name, QStringLiteral("TxtProxyport"), StrToInt(p.TxtProxyPort)) && ok;
+    error_ = ok ? QString() : ini_.ErrorString();
     return ok;
 }
 
@@ -259,6 +284,7 @@ bool TProfileStore::WriteNames(const QStringList& names, int lastUsed)
     for (int n = 0; n < names.size(); ++n)
         ok = ini_.WriteString(kProfiles, NameKey(n), names[n]) && ok;
     ok = ini_.WriteInteger(kLastUsed, kProfile, lastUsed) && ok;
+    error_ = ok ? QString() : ini_.ErrorString();
     return ok;
 }
 

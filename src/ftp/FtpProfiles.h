@@ -70,6 +70,12 @@ int StrToInt(const QString& text);
 // and must not be one of the file's own sections "Profiles" and "LastUsed".
 QString ProfileNameProblem(const QString& name);
 
+struct TFtpProfile;
+// Why a profile cannot be stored so that it reads back as it is, or empty when it can: its name
+// (ProfileNameProblem), or a text field that holds a line break (a settings value is one line).
+// Every other text, blanks at either end and enclosing double quotes included, reads back exactly.
+QString ProfileProblem(const QString& name, const TFtpProfile& profile);
+
 // One profile as the login window shows it; ports are the texts of their edit fields.
 struct TFtpProfile {
     QString HostName;
@@ -101,6 +107,8 @@ public:
     // The section name with the defaults of missing keys (InitialLocalDir: defaultLocalDir).
     TFtpProfile ReadProfile(const QString& name, const QString& defaultLocalDir) const;
 
+    // A profile in which ProfileProblem finds a problem is refused: false, nothing written, and
+    // Error() says why. Otherwise:
     // Writes "Profiles"/"Name<index>" := name, then the profile's keys in their order
     // (HostName, InitialLocalDir, InitialDir, UserName, Password, Port, ForceLower, AutoDir,
     // Passive, "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text
@@ -111,12 +119,13 @@ public:
     // Erases "Profiles", writes names as Name0, Name1, ... and "LastUsed"/"Profile" := lastUsed.
     bool WriteNames(const QStringList& names, int lastUsed);
 
-    const QString& Error() const { return ini_.ErrorString(); }
+    const QString& Error() const { return error_; }
 
 private:
     bool Narrow();
 
     platform::IniFile ini_;
+    QString error_;
 };
 
 }  // namespace ftp

@@ -29,18 +29,31 @@ TFtpClient::~TFtpClient() = default;
 bool TFtpClient::Progress()
 {
     const bool goOn = TCustomFtpCli::Progress();
-    if (FTimeout > 0) {
-        const std::uint32_t now = platform::GetTickCount();
-        FTimeStop = now + static_cast<std::uint32_t>(FTimeout) * 1000u;
-        // The wait control counts the silence down: data flow starts its count again (at most
-        // twice a second, the control repaints on every change).
-        TWaitControl* ctrl = WaitCtrl();
-        if (FWaits > 0 && ctrl && !FMultiThreaded && now - FCaptionRefresh >= 500) {
-            FCaptionRefresh = now;
-            ctrl->SetCaption(QString::number(FTimeout));
-        }
-    }
+    RestartTimeLimit();
     return goOn;
+}
+
+void TFtpClient::ControlBytesReceived(int Count)
+{
+    // A reply that trickles in keeps the wait alive, up to a bound per wait: past it, an endless
+    // reply runs into the limit like silence does.
+    if (FWaitControlBytes > kControlRefreshBytes) return;
+    FWaitControlBytes += Count;
+    RestartTimeLimit();
+}
+
+void TFtpClient::RestartTimeLimit()
+{
+    if (FTimeout <= 0) return;
+    const std::uint32_t now = platform::GetTickCount();
+    FTimeStop = now + static_cast<std::uint32_t>(FTimeout) * 1000u;
+    // The wait control counts the silence down: progress starts its count again (at most twice a
+    // second, the control repaints on every change).
+    TWaitControl* ctrl = WaitCtrl();
+    if (FWaits > 0 && ctrl && !FMultiThreaded && now - FCaptionRefresh >= 500) {
+        FCaptionRefresh = now;
+        ctrl->SetCaption(QString::number(FTimeout));
+    }
 }
 
 bool TFtpClient::HandOverToWait(std::exception_ptr E)
@@ -88,6 +101,7 @@ void TFtpClient::PumpOnce()
 bool TFtpClient::WaitUntilReady()
 {
     FTimeStop = platform::GetTickCount() + static_cast<std::uint32_t>(FTimeout) * 1000u;
+    FWaitControlBytes = 0;
     struct Scope {
         TFtpClient& c;
         explicit Scope(TFtpClient& client) : c(client)

@@ -13,12 +13,13 @@ namespace platform {
 
 namespace {
 
-// "[name]" (with blanks around) gives name; anything else is not a header.
+// "[name]" (with blanks around) gives name; anything else is not a header. The name runs to the
+// last "]" of the line, so a name that holds "]" reads back as it was written.
 std::optional<QString> SectionOf(const QString& line)
 {
     const QString t = line.trimmed();
     if (t.size() >= 2 && t.front() == u'[') {
-        const qsizetype close = t.indexOf(u']');
+        const qsizetype close = t.lastIndexOf(u']');
         if (close > 0) return t.mid(1, close - 1).trimmed();
     }
     return std::nullopt;
@@ -56,8 +57,10 @@ struct Range {
     qsizetype end = -1;
 };
 
-Range FindSection(const QStringList& lines, const QString& section)
+Range FindSection(const QStringList& lines, const QString& wanted)
 {
+    // Headers are written and read trimmed, so the name is compared trimmed too.
+    const QString section = wanted.trimmed();
     Range r;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const auto name = SectionOf(lines[i]);
@@ -84,11 +87,21 @@ qsizetype FindKey(const QStringList& lines, const Range& r, const QString& key)
     return -1;
 }
 
-QString OneLine(QString value)
+// The text that stands for value after "key=": one line; enclosed in double quotes when reading
+// would otherwise change it (blanks at either end are trimmed, one enclosing pair of quotes is
+// removed), so that every one-line value reads back exactly as it was written.
+QString StoredValue(QString value)
 {
     value.replace(u'\r', u' ');
     value.replace(u'\n', u' ');
-    return value.trimmed();
+    const bool quoted = value.size() >= 2 && value.front() == u'"' && value.back() == u'"';
+    if (quoted || value.trimmed() != value) value = u'"' + value + u'"';
+    return value;
+}
+
+bool HasLineBreak(const QString& name)
+{
+    return name.contains(u'\r') || name.contains(u'\n');
 }
 
 }  // namespace
@@ -113,6 +126,8 @@ QStringList IniFile::Load() const
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly)) return {};
     QString text = QString::fromUtf8(f.readAll());
+    // A byte-order mark that an editor put at the start is not part of the first line.
+    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QStringList lines = text.split(u'\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
@@ -220,8 +235,13 @@ QStringList IniFile::ReadSection(const QString& section) const
 
 bool IniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
+    if (HasLineBreak(section) || HasLineBreak(key)) {
+        // It would break the file into lines that belong elsewhere.
+        error_ = QStringLiteral("A section or key name can not hold a line break");
+        return false;
+    }
     QStringList lines = Load();
-    const QString line = key.trimmed() + u'=' + OneLine(value);
+    const QString line = key.trimmed() + u'=' + StoredValue(value);
     const Range r = FindSection(lines, section);
     if (r.begin < 0) {
         if (!lines.isEmpty() && !lines.back().trimmed().isEmpty()) lines << QString();

@@ -1,7 +1,16 @@
 // Settings files of sections and Key=Value lines, with the semantics of the desktop profile API:
-// section and key names compare case-insensitively, values are whitespace-trimmed, integer reads
-// take the leading digits, a write keeps the rest of the file and its order. Every call reads the
-// file afresh (nothing is cached), so several objects on the same file always agree.
+// section and key names compare case-insensitively, values are whitespace-trimmed, a value
+// enclosed in one pair of double quotes is read without them, integer reads take the leading
+// digits, a write keeps the rest of the file and its order. Every call reads the file afresh
+// (nothing is cached), so several objects on the same file always agree. The file is UTF-8; a
+// byte-order mark at its start is skipped.
+//
+// Round trip: a value written is read back exactly as it was, except for line breaks (a value is
+// one line: CR and LF become blanks). The writer encloses in double quotes a value that begins
+// or ends with a blank, or that begins and ends with a double quote, so trimming and the removal
+// of the enclosing pair give back the value itself; files written before read as they always
+// did. Section names are compared and written trimmed; a name runs to the last "]" of its header
+// line.
 #pragma once
 
 #include <QFileDevice>
@@ -36,8 +45,9 @@ public:
     QStringList ReadSections() const;                       // in file order
     QStringList ReadSection(const QString& section) const;  // key names in file order
 
-    // Writes return false when the file cannot be written; ErrorString() then says why.
-    // Line breaks in a value are replaced by blanks, as a value is one line.
+    // Writes return false when the file cannot be written, or when a section or key name holds a
+    // line break; ErrorString() then says why. Line breaks in a value are replaced by blanks, as
+    // a value is one line.
     bool WriteString(const QString& section, const QString& key, const QString& value);
     bool WriteInteger(const QString& section, const QString& key, int value);
     bool WriteBool(const QString& section, const QString& key, bool value);

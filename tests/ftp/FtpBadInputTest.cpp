@@ -135,6 +135,69 @@ TEST(FtpBadInput, RepliesDribbledOneByteAtATime)
     EXPECT_EQ(ftp.DirResult(), "/dribble");
 }
 
+// The final reply has come, the data connection is still open, and a line of garbage follows:
+// the session closes and the download fails; the data connection's close, which comes later,
+// does not turn the result back into success.
+TEST(FtpBadInput, GarbageAfterTheFinalReplyOfADownloadFailsIt)
+{
+    QTemporaryDir dir;
+    ScriptServer server([](ScriptSession& s) {
+        Login(s);
+        const std::uint16_t port = s.ExpectPort();
+        s.Expect("RETR f");
+        s.Send("150 Opening\r\n");
+        RawFd d = s.ConnectData(port);
+        testsupport::SendAll(d, "some data");
+        s.Send("226 Done\r\ngarbage\r\n");
+        s.ClientClosed(3000);
+    });
+    TFtpClient ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    Aim(ftp, server.Port());
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(Local(dir.filePath(QStringLiteral("f"))));
+    EXPECT_FALSE(ftp.Get());
+    ProcessEventsFor(50);
+    EXPECT_EQ(log.done.back(), std::make_pair(static_cast<int>(ftpGetAsync), 426));
+    EXPECT_EQ(ftp.RequestResult(), 426);
+    EXPECT_EQ(ftp.ErrorMessage().rfind("426 Protocol error", 0), 0u) << ftp.ErrorMessage();
+    EXPECT_FALSE(ftp.Connected());
+}
+
+// A reply after the final reply of a download answers no command: the data that is still on its
+// way arrives whole.
+TEST(FtpBadInput, StrayReplyAfterTheFinalReplyDoesNotCutTheDataShort)
+{
+    QTemporaryDir dir;
+    const std::string data = Pattern(300000);
+    ScriptServer server([&](ScriptSession& s) {
+        Login(s);
+        const std::uint16_t port = s.ExpectPort();
+        s.Expect("RETR f");
+        s.Send("150 Opening\r\n");
+        RawFd d = s.ConnectData(port);
+        testsupport::SendAll(d, data.substr(0, 1000));
+        s.Send("226 Done\r\n550 stray\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        testsupport::SendAll(d, data.substr(1000));
+        d.Reset();
+        s.ClientClosed(3000);
+    });
+    TFtpClient ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    Aim(ftp, server.Port());
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(Local(dir.filePath(QStringLiteral("f"))));
+    EXPECT_TRUE(ftp.Get()) << ftp.ErrorMessage();
+    EXPECT_TRUE(ReadFile(dir.filePath(QStringLiteral("f"))) == data);
+    EXPECT_TRUE(log.Shows("< 550 stray"));
+    EXPECT_TRUE(ftp.SessionOpen());
+}
+
 TEST(FtpBadInput, DataConnectionResetInMidTransfer)
 {
     QTemporaryDir dir;

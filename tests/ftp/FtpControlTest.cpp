@@ -50,27 +50,140 @@ TEST(FtpReplies, ThreeLine230ToUserCompletesOnceWithoutPass)
     EXPECT_EQ(cmds[0], "USER user");
 }
 
-TEST(FtpReplies, MiddleLineWithoutHyphenEndsTheReplyAndTheRestIsOnlyDisplayed)
+// What the server answers to the greeting and to USER, and what the login must come to: the
+// result reported by OnRequestDone, RequestResult and the synchronous Connect agree, and a line
+// that is not a reply never lets the login through.
+struct LoginCase {
+    const char* name;
+    std::string greeting;
+    std::string userReply;
+    int error;
+    bool passSent;
+    bool open;
+    const char* message;  // how ErrorMessage begins
+};
+
+TEST(FtpReplies, LoginRepliesAreJudgedByTheirExactCode)
+{
+    const std::string protocol = "426 Protocol error: a reply line must begin with a three-digit";
+    const LoginCase cases[] = {
+        {"middle lines of any form",
+         "220-Hello\r\n  indented\r\nno code\r\n221 other\r\n220 ready\r\n",
+         "331-a\r\n230 not the end\r\n331 password\r\n", 0, true, true, ""},
+        {"230 with features", "220 ready\r\n", "230-Features:\r\n MDTM\r\n SIZE\r\n230 in\r\n", 0,
+         false, true, ""},
+        {"refused", "220 ready\r\n", "530 no\r\n", 530, false, true, "530 no"},
+        {"garbage to USER", "220 ready\r\n", "garbage\r\n", 426, false, false, protocol.c_str()},
+        {"indented code", "220 ready\r\n", " 230 in\r\n", 426, false, false, protocol.c_str()},
+        {"code 000", "220 ready\r\n", "000 in\r\n", 426, false, false, protocol.c_str()},
+        {"code 4294967553", "220 ready\r\n", "4294967553 in\r\n", 426, false, false,
+         protocol.c_str()},
+        {"code without a blank", "220 ready\r\n", "230\r\n", 426, false, false, protocol.c_str()},
+        {"greeting 65536", "65536 refused\r\n", "", 426, false, false, protocol.c_str()},
+        {"greeting 22", "22 ready\r\n", "", 426, false, false, protocol.c_str()},
+    };
+    for (const LoginCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptServer server([&](ScriptSession& s) {
+            s.Send(c.greeting);
+            if (s.Read(3000).rfind("USER ", 0) != 0) return;
+            s.Send(c.userReply);
+            if (s.Read(500).rfind("PASS ", 0) == 0) s.Send("230 in\r\n");
+            s.ClientClosed(3000);
+        });
+        TFtpClient ftp;
+        EngineLog log;
+        log.Attach(ftp);
+        Aim(ftp, server.Port());
+        EXPECT_EQ(ftp.Connect(), c.error == 0);
+        ProcessEventsFor(50);
+        EXPECT_EQ(log.done, (std::vector<std::pair<int, int>>{{ftpConnectAsync, c.error}}));
+        EXPECT_EQ(ftp.RequestResult(), c.error);
+        EXPECT_EQ(ftp.SessionOpen(), c.open);
+        EXPECT_EQ(ftp.State(), fsReady);
+        EXPECT_EQ(ftp.ErrorMessage().rfind(c.message, 0), 0u) << ftp.ErrorMessage();
+        const auto cmds = server.Commands();
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "PASS pass"), c.passSent ? 1 : 0);
+        EXPECT_EQ(log.ShowsPrefix("! Protocol error"), !c.open);
+    }
+}
+
+// Replies to PWD whose middle lines take any form: the reply ends at the line with its own code
+// and a space, every line is shown, and the next command gets the next reply (in step).
+TEST(FtpReplies, MultiLineReplyEndsOnlyAtItsOwnCodeAndABlank)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"257-first\r\nmiddle line\r\n  indented\r\n250 other code\r\n257-again\r\n257 "
+         "\"/late\"\r\n",
+         "/late"},
+        {"257-\r\n257\r\n257x\r\n 257 \"/no\"\r\n2570 \"/no\"\r\n257 \"/yes\"\r\n", "/yes"},
+    };
+    for (const auto& [reply, dir] : cases) {
+        SCOPED_TRACE(reply);
+        ScriptServer server([&, reply = reply](ScriptSession& s) {
+            Login(s);
+            s.Expect("PWD");
+            s.Send(reply);
+            s.Expect("NOOP");
+            s.Send("200 NOOP ok\r\n");
+            s.ClientClosed(3000);
+        });
+        TFtpClient ftp;
+        EngineLog log;
+        log.Attach(ftp);
+        Aim(ftp, server.Port());
+        ASSERT_TRUE(ftp.Connect());
+        log.done.clear();
+        ASSERT_TRUE(ftp.Pwd());
+        EXPECT_EQ(ftp.DirResult(), dir);
+        EXPECT_EQ(ftp.StatusCode(), 257);
+        EXPECT_TRUE(log.Shows("< 257 \"" + dir + "\""));
+        ftp.SetLocalFileName("NOOP");
+        ftp.QuoteAsync();
+        ASSERT_TRUE(log.WaitDone(2));
+        EXPECT_EQ(log.done,
+                  (std::vector<std::pair<int, int>>{{ftpPwdAsync, 0}, {ftpQuoteAsync, 0}}));
+        EXPECT_EQ(ftp.LastResponse(), "200 NOOP ok");
+        EXPECT_TRUE(ftp.SessionOpen());
+    }
+}
+
+// A result that OnRequestDone's 16 bits cannot carry fails the request as 65535, never as 0.
+TEST(FtpReplies, ResultBeyondSixteenBitsIsReportedAsAFailure)
+{
+    struct Probe : TFtpClient {
+        using TCustomFtpCli::TriggerRequestDone;
+    };
+    Probe ftp;
+    EngineLog log;
+    log.Attach(ftp);
+    ftp.TriggerRequestDone(65536);
+    ASSERT_TRUE(log.WaitDone());
+    EXPECT_EQ(log.done[0].second, TCustomFtpCli::kUnreportableResult);
+    EXPECT_EQ(ftp.RequestResult(), TCustomFtpCli::kUnreportableResult);
+}
+
+TEST(FtpReplies, CommandCutOffAfterAFailureReportsItsOwnResult)
 {
     ScriptServer server([](ScriptSession& s) {
         Login(s);
+        s.Expect("CWD ");
+        s.Send("550 No such directory\r\n");
         s.Expect("PWD");
-        s.Send("257-first\r\nmiddle line\r\n257 \"/late\"\r\n");
-        s.ClientClosed(3000);
+        // closes without a reply
     });
     TFtpClient ftp;
     EngineLog log;
     log.Attach(ftp);
     Aim(ftp, server.Port());
     ASSERT_TRUE(ftp.Connect());
-    log.done.clear();
-    ftp.PwdAsync();
-    ASSERT_TRUE(log.WaitDone());
-    ProcessEventsFor(100);
-    EXPECT_EQ(log.done, (std::vector<std::pair<int, int>>{{ftpPwdAsync, 0}}));
-    EXPECT_EQ(ftp.StatusCode(), 0);
-    EXPECT_TRUE(log.Shows("< 257 \"/late\""));  // read while nothing waits
-    EXPECT_EQ(ftp.DirResult(), "");
+    ftp.SetHostDirName("missing");
+    EXPECT_FALSE(ftp.Cwd());
+    EXPECT_EQ(ftp.RequestResult(), 550);
+    EXPECT_FALSE(ftp.Pwd());
+    ProcessEventsFor(50);
+    EXPECT_EQ(log.done.back(), std::make_pair(static_cast<int>(ftpPwdAsync), 426));
+    EXPECT_EQ(ftp.RequestResult(), 426);
 }
 
 TEST(FtpReplies, Greeting421ClosesAndCompletesWith421)
@@ -414,6 +527,28 @@ TEST(FtpWaits, LoginAcceptedThenSilenceTimesOutTheNextCommand)
     EXPECT_TRUE(server.WaitFinished());
 }
 
+TEST(FtpWaits, ReplyThatTricklesForLongerThanTimeoutSucceeds)
+{
+    ScriptServer server([](ScriptSession& s) {
+        Login(s);
+        s.Expect("PWD");
+        // Never silent for more than 150 ms, but 2.5 s in all against a Timeout of 1 s.
+        for (char c : std::string("257-x\r\n257 \"/slow\"\r\n")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(130));
+            s.Send(std::string(1, c));
+        }
+        s.ClientClosed(3000);
+    });
+    TFtpClient ftp;
+    Aim(ftp, server.Port());
+    ftp.SetTimeout(1);
+    ASSERT_TRUE(ftp.Connect());
+    const auto start = platform::GetTickCount();
+    EXPECT_TRUE(ftp.Pwd()) << ftp.ErrorMessage();
+    EXPECT_GT(platform::GetTickCount() - start, 1000u);
+    EXPECT_EQ(ftp.DirResult(), "/slow");
+}
+
 TEST(FtpWaits, AbortDuringReceiveCompletesTheChainWith426)
 {
     std::atomic<bool> retrSeen{false};
@@ -732,6 +867,17 @@ TEST(FtpText, ReadIntegerAndReadQuotedString)
     EXPECT_EQ(rest, " rest");
     EXPECT_EQ(TCustomFtpCli::ReadQuotedString("no quote"), "");
     EXPECT_EQ(TCustomFtpCli::ReadQuotedString("\"unterminated"), "unterminated");
+}
+
+TEST(FtpText, ReplyCodeOfALine)
+{
+    const std::pair<const char*, int> lines[] = {
+        {"230 in", 230}, {"230-more", 230}, {"999 x", 999}, {"100 ", 100},  {"230", -1},
+        {"230x", -1},    {" 230 x", -1},    {"000 x", -1},  {"099 x", -1},  {"23 x", -1},
+        {"2300 x", -1},  {"65536 x", -1},   {"", -1},       {"x230 y", -1}, {"2a0 x", -1},
+    };
+    for (const auto& [line, code] : lines)
+        EXPECT_EQ(TCustomFtpCli::ReplyCode(line), code) << line;
 }
 
 TEST(FtpText, TransferStatisticsUseIntegerArithmetic)

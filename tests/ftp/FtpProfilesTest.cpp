@@ -84,6 +84,10 @@ TEST(PasswordStore, PasswordsAsTheWindowsStoreThem)
     // single-byte text (not valid UTF-8 once unscrambled) reads back as Latin-1.
     const QString accented = QStringLiteral("p\u00e4ss\u20ac");
     EXPECT_EQ(DecodePassword(EncodePassword(accented)), accented);
+    // Every character comes back, an initial U+FEFF included.
+    for (const QString& p : {QStringLiteral("\ufeffpw"), QStringLiteral("\ufeff"),
+                             QStringLiteral("\ufeff\ufeffx"), QStringLiteral("a\ufeff")})
+        EXPECT_EQ(DecodePassword(EncodePassword(p)), p);
     EXPECT_EQ(DecodePassword("/kaO"), QStringLiteral("\u00e9t\u00e9"));
 }
 
@@ -247,4 +251,37 @@ TEST_F(ProfileFile, NamesRenumberedAndReadUpToTheFirstGap)
     const QString text = ReadAll(Path());
     EXPECT_FALSE(text.contains("LOST")) << "the whole section is written anew";
     EXPECT_TRUE(text.contains("[ZED]\nHostName=z")) << "profile sections stay";
+}
+
+// A profile named "Work" whose texts have blanks and quotes at their ends reads back as it was
+// written; what a settings line cannot hold is refused before anything is written.
+TEST_F(ProfileFile, QuotedNameAndBlankEdgedTextsRoundTrip)
+{
+    TProfileStore store(Path());
+    TFtpProfile p;
+    p.HostName = " host ";
+    p.InitialLocalDir = "/home/me/dir ";
+    p.InitialDir = "\"/pub\"";
+    p.UserName = "me  ";
+    p.Password = QStringLiteral("\ufeff secret ");
+    p.TxtProxyName = "\"";
+    const QString name = "\"Work\"";
+    ASSERT_TRUE(store.WriteProfile(0, name, p)) << store.Error().toStdString();
+    ASSERT_TRUE(store.WriteNames({name, "OTHER"}, 0));
+    ASSERT_EQ(store.ReadNames(), (QStringList{name, "OTHER"}));
+    const TFtpProfile back = store.ReadProfile(store.ReadNames()[0], "/default");
+    EXPECT_EQ(back.HostName, p.HostName);
+    EXPECT_EQ(back.InitialLocalDir, p.InitialLocalDir);
+    EXPECT_EQ(back.InitialDir, p.InitialDir);
+    EXPECT_EQ(back.UserName, p.UserName);
+    EXPECT_EQ(back.Password, p.Password);
+    EXPECT_EQ(back.TxtProxyName, p.TxtProxyName);
+
+    const QString before = ReadAll(Path());
+    TFtpProfile broken = p;
+    broken.InitialDir = "/a\n[Profiles]";
+    EXPECT_FALSE(store.WriteProfile(1, "NEW", broken));
+    EXPECT_EQ(store.Error(), "the initial remote directory can not hold a line break");
+    EXPECT_FALSE(store.WriteProfile(1, "[NEW]", p));
+    EXPECT_EQ(ReadAll(Path()), before) << "nothing written";
 }

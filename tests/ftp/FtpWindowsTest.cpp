@@ -343,6 +343,37 @@ TEST_F(FtpWindows, ProfileSavedOnConnectAndReadBackWithItsPassword)
     EXPECT_FALSE(Form1->ForceLowerCB->isChecked());
 }
 
+// A profile typed as "Work", with blanks at the ends of its texts and a password that begins with
+// U+FEFF, comes back whole in the next run.
+TEST_F(FtpWindows, QuotedProfileNameAndOddFieldsSurviveTheNextRun)
+{
+    ModalAnswerer answerer;
+    frame_->StartFTP1->trigger();
+    const QString name = QStringLiteral("\"Work\"");
+    const QString user = server_->User() + QStringLiteral("  ");
+    const QString password = QStringLiteral("\ufeffpas ");
+    SetText(Form1->SiteCB->lineEdit(), name);
+    SetText(Form1->HostNameEdit, QStringLiteral("127.0.0.1"));
+    SetText(Form1->PortEdit, QString::number(server_->Port()));
+    SetText(Form1->InitialLocalDirEdit, local_.path());
+    SetText(Form1->InitialDirEdit, QStringLiteral("\" /pub \""));
+    SetText(Form1->UserNameEdit, user);
+    Form1->PasswordEdit->setText(password);         // pasted: U+FEFF has no key
+    answerer.Expect(ClickButton(QMessageBox::Ok));  // the login fails: wrong password
+    Click(Form1->ConnectBut);
+    EXPECT_EQ(answerer.Unexpected(), 0);
+
+    Stop();
+    Start();
+    ASSERT_EQ(Form1->SiteCB->count(), 1);
+    EXPECT_EQ(Form1->SiteCB->currentText(), name);
+    EXPECT_EQ(Form1->HostNameEdit->text(), "127.0.0.1");
+    EXPECT_EQ(Form1->InitialLocalDirEdit->text(), local_.path());
+    EXPECT_EQ(Form1->InitialDirEdit->text(), "\" /pub \"");
+    EXPECT_EQ(Form1->UserNameEdit->text(), user);
+    EXPECT_EQ(Form1->PasswordEdit->text(), password);
+}
+
 TEST_F(FtpWindows, RepeatedSiteNameInAnotherCaseAlreadyExists)
 {
     ModalAnswerer answerer;

@@ -75,6 +75,70 @@ TEST_F(IniFileTest, WritesKeepTheRestOfTheFileInOrder)
     EXPECT_EQ(ReadRaw(), QByteArray("; keep me\n[A]\nz=3\n\n[C]\nflag=1\n"));
 }
 
+// Whatever one line of text is written is read back as it was: the writer quotes what trimming
+// or the removal of enclosing quotes would change. Files of earlier versions read as before.
+TEST_F(IniFileTest, ValuesReadBackExactlyAndOldFilesAsBefore)
+{
+    IniFile ini(Path());
+    const QString values[] = {"\"Work\"",
+                              "  lead",
+                              "trail  ",
+                              " both ",
+                              "\"\"",
+                              "\"",
+                              "a\"b",
+                              "\"a",
+                              " \"q\" ",
+                              "\"\"x\"\"",
+                              QStringLiteral("\u00a0nbsp\u3000"),
+                              QStringLiteral("\ufeffbom"),
+                              "=eq=",
+                              ";semi",
+                              "[x]",
+                              "",
+                              "   ",
+                              "tab\tin",
+                              "\tedge\t",
+                              "plain"};
+    int n = 0;
+    for (const QString& v : values)
+        ASSERT_TRUE(ini.WriteString("S", "k" + QString::number(n++), v));
+    n = 0;
+    for (const QString& v : values)
+        EXPECT_EQ(ini.ReadString("s", "K" + QString::number(n++), "*"), v) << v.toStdString();
+    EXPECT_TRUE(ReadRaw().contains("k0=\"\"Work\"\"\n")) << ReadRaw().toStdString();
+    EXPECT_TRUE(ReadRaw().contains("k19=plain\n"));
+
+    WriteRaw("[A]\nq=\"quoted\"\nsp=  spaced  \nhalf=\"x\n");
+    EXPECT_EQ(ini.ReadString("A", "q", "*"), "quoted");
+    EXPECT_EQ(ini.ReadString("A", "sp", "*"), "spaced");
+    EXPECT_EQ(ini.ReadString("A", "half", "*"), "\"x");
+}
+
+TEST_F(IniFileTest, SectionNamesAndAByteOrderMark)
+{
+    // An editor's byte-order mark does not hide the first section.
+    WriteRaw("\xEF\xBB\xBF[A]\nx=1\n");
+    IniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("A", "x", "*"), "1");
+    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
+    EXPECT_EQ(ReadRaw(), QByteArray("[A]\nx=2\n"));
+    // Names with "]" or blanks at the ends are found again, not written a second time.
+    for (const QString& section : {QStringLiteral("a]b"), QStringLiteral(" pad "),
+                                   QStringLiteral("\"Work\""), QStringLiteral("[::1]")}) {
+        ASSERT_TRUE(ini.WriteString(section, "k", "1"));
+        ASSERT_TRUE(ini.WriteString(section, "k", "2"));
+        EXPECT_EQ(ini.ReadString(section, "k", "*"), "2") << section.toStdString();
+    }
+    EXPECT_EQ(ini.ReadSections(), QStringList({"A", "a]b", "pad", "\"Work\"", "[::1]"}));
+    // A line break in a name would put the key into another section: refused.
+    const QByteArray before = ReadRaw();
+    EXPECT_FALSE(ini.WriteString("x\n[A]", "k", "v"));
+    EXPECT_FALSE(ini.WriteString("A", "k\ny", "v"));
+    EXPECT_FALSE(ini.ErrorString().isEmpty());
+    EXPECT_EQ(ReadRaw(), before);
+}
+
 TEST_F(IniFileTest, NewFileGetsCreatePermissionsAndExistingKeepsItsOwn)
 {
     IniFile ini(Path());
