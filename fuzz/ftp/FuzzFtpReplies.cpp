@@ -14,7 +14,8 @@
 // segments separated by 0xFF: the greeting, then one segment per command the engine sends (its
 // reply), and after the reply to LIST, NLST or RETR one more segment, sent on the data
 // connection. A server that has nothing left to say closes the control connection; when the
-// engine waits and no command comes, the next segment is sent anyway.
+// engine waits and no command comes, the next segment is sent anyway. With FUZZ_FTP_TRACE set in
+// the environment the conversation and each request's result are printed, to read a finding.
 #include "ftp/FtpEngine.h"
 
 #include <QCoreApplication>
