@@ -97,6 +97,25 @@ QString PemFingerprint(const QString& path)
 
 }  // namespace
 
+bool MakeSelfSignedCertificate(const QString& dir, QString& cert, QString& key,
+                               QString& fingerprint)
+{
+    cert = dir + QStringLiteral("/cert.pem");
+    key = dir + QStringLiteral("/key.pem");
+    fingerprint.clear();
+    if (!RunToEnd(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), cert},
+                  30000))
+        return false;
+    fingerprint = PemFingerprint(cert);
+    return !fingerprint.isEmpty();
+}
+
 bool PyFtpServer::TlsAvailable()
 {
     const QString python = SystemPython();
@@ -155,21 +174,11 @@ bool PyFtpServer::Start(const QString& directory)
     QString key;
     if (tls_) {
         certDir_ = std::make_unique<QTemporaryDir>();
-        cert = certDir_->filePath(QStringLiteral("cert.pem"));
-        key = certDir_->filePath(QStringLiteral("key.pem"));
         if (!certDir_->isValid() ||
-            !RunToEnd(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), cert},
-                      30000)) {
+            !MakeSelfSignedCertificate(certDir_->path(), cert, key, fingerprint_)) {
             error_ = QStringLiteral("openssl could not make a certificate (install openssl)");
             return false;
         }
-        fingerprint_ = PemFingerprint(cert);
     }
     // A port that was free a moment ago may be taken meanwhile: try a few.
     for (int attempt = 0; attempt < 3; ++attempt) {

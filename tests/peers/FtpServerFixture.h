@@ -19,6 +19,12 @@
 
 namespace testsupport {
 
+// Makes a self-signed certificate (CN=localhost, P-256 key, valid for 2 days) with openssl into
+// dir as cert.pem and key.pem; fingerprint receives its SHA-256 fingerprint ("AB:CD:..."). False
+// when openssl cannot.
+bool MakeSelfSignedCertificate(const QString& dir, QString& cert, QString& key,
+                               QString& fingerprint);
+
 class PyFtpServer {
 public:
     PyFtpServer(QString user = QStringLiteral("user"), QString password = QStringLiteral("pass"));
