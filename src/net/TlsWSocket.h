@@ -120,10 +120,88 @@ public:
     void Abort() override;
     void Shutdown(int How) override;
     std::int64_t SendFile(int FileHandle, std::int64_t& Offset, std::int64_t Count) override;
+    void Resume() override;
+    // Also ends the TLS connection (the TLS properties are kept).
+    void ResetToDefaults() override;
+
+    // A human-readable detail of the last TLS failure of this component (OpenSSL's reason,
+    // e.g. "wrong version number", or the certificate's verification result); empty when none.
+    // Cleared when a handshake starts.
+    const std::string& TlsErrorDetail() const;
+
+    // Test-only: adds the certificates of a PEM file to the authorities every TLS component of
+    // the process trusts (the shared context). Never called by the program itself.
+    static void SetTlsTrustStoreForTests(const std::string& CaPemFile);
+
+    // ---- Overridden triggers: the base events, carried above TLS ---------------------------
+    bool TriggerDataAvailable(std::uint16_t Error) override;
+    void TriggerSessionConnected(std::uint16_t Error) override;
+    void TriggerSessionClosed(std::uint16_t Error) override;
+    void TriggerDataSent(std::uint16_t Error) override;
+    void TriggerChangeState(TSocketState OldState, TSocketState NewState) override;
 
     // ---- Events -----------------------------------------------------------------------------
     TTlsHandshakeDone OnTlsHandshakeDone;
     TTlsVerify OnTlsVerify;
 
-    // (private section: the implementation's)
+private:
+    friend struct TTlsGlue;  // the OpenSSL callbacks (TlsWSocket.cpp)
+
+    bool Alive(std::uint64_t Gen) const;
+    void StartHandshake();
+    void DoHandshake();
+    void HandshakeFinished();
+    void HandshakeFailed(int Code);
+    void ReportHandshakeEnd(int Code);
+    // A connection that ends while its handshake runs (not by the user's Close): the handshake's
+    // end is reported with the close's number.
+    void EndHandshakeOnClose(std::uint16_t Error);
+    // Reads and delivers: the handshake's progress, then decrypted data to OnDataAvailable
+    // while the user receives it; handles close_notify, truncation and bad records. Returns
+    // false when decrypted data waits for a Receive (or there is no handler).
+    bool ProcessIncoming();
+    void PostProcessIncoming();
+    void EndOfStream(int SslError);
+    bool EncryptAndSend(const char* Data, std::size_t Len);
+    void FlushOut();
+    void SendCloseNotify();
+    void CloseWithError(int Code);
+    void FreeSsl();
+    void ResetConnectionFlags();
+    void NoteSslError(const char* Where);
+
+    // Properties.
+    bool tls_ = false;
+    std::string hostName_;
+    std::string fingerprint_;
+    int handshakeTimeout_ = 0;
+    TTlsSessionPtr resumeSession_;
+
+    // The TLS connection (null without one).
+    struct ssl_st* ssl_ = nullptr;
+    struct bio_st* wbio_ = nullptr;  // encrypted bytes waiting for the base Send
+    std::unique_ptr<QTimer> handshakeTimer_;
+    std::uint64_t gen_ = 0;          // counts TLS connections and their ends
+    bool handshaking_ = false;
+    bool handshakeReported_ = false;
+    std::string held_;               // application bytes sent before the handshake was done
+    bool inDelivery_ = false;
+    bool processPosted_ = false;
+    std::uint64_t receiveCalls_ = 0;
+    bool inClose_ = false;           // inside Close (the send queue is about to be dropped)
+    bool inFlush_ = false;           // inside the raw Send of encrypted bytes
+
+    // Facts of the current (or last) connection, kept until the next one starts.
+    bool connTls_ = false;            // TLS was started on it
+    bool connActive_ = false;         // its handshake was completed and accepted
+    bool closeNotifySent_ = false;
+    bool closeNotifyReceived_ = false;
+    bool peerEof_ = false;            // the raw stream ended (TCP close)
+    int netError_ = 0;                // a Winsock error of a raw receive (reset)
+    bool ownClose_ = false;           // Close, Abort or Shutdown by the user
+    int closeError_ = 0;              // the number OnSessionClosed reports
+    bool sessionReused_ = false;
+    TTlsSessionPtr session_;          // the newest session (ticket) of the connection
+    TTlsCertificateInfo peerCert_;
+    std::string errorDetail_;
 };

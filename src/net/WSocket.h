@@ -357,6 +357,13 @@ protected:
     void ReadLineStep();
     // Sets SO_LINGER from LingerOnOff/LingerTimeout; false after a reported failure.
     bool ApplyLinger();
+    // Stores Code as LastError and as the thread's last socket error (for a layer above the
+    // platform calls, such as TLS, whose operations fail with numbers of their own).
+    void SetLastErrorCode(int Code)
+    {
+        lastError_ = Code;
+        net::WSASetLastError(Code);
+    }
 
 private:
     friend class TWaitControl;
