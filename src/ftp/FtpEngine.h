@@ -778,6 +778,7 @@ private:
     bool FChainStarting = false;      // StartChain runs the first step for its caller
     bool FDataProtected = false;      // PBSZ 0 and PROT P accepted in this session
     bool FTlsDataFailed = false;      // the data connection's TLS handshake failed
+    bool FShutdownAfterHandshake = false;  // an upload's end waits for its data handshake
     std::int64_t FAnnouncedSize = -1; // bytes the 150 reply of a download announced (-1: none)
 };
 

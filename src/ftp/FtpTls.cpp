@@ -4,6 +4,8 @@
 // connection is judged (close_notify, a cut, a failed handshake).
 #include "ftp/FtpEngine.h"
 
+#include <utility>
+
 namespace {
 
 std::string ErrorNumber(std::uint16_t error)
@@ -96,8 +98,8 @@ void TCustomFtpCli::ControlTlsHandshakeDone(std::uint16_t Error)
               " was refused: " +
               (FPeerCertificate.Reason.empty() ? TlsErrorText(Error) : FPeerCertificate.Reason);
     } else {
-        why = "TLS handshake failed: " + SocketErrorText(Error);
-        if (const std::string& detail = c.TlsErrorDetail(); !detail.empty()) why += ": " + detail;
+        const std::string& detail = c.TlsErrorDetail();
+        why = "TLS handshake failed: " + (detail.empty() ? SocketErrorText(Error) : detail);
     }
     TriggerDisplay("! " + why);
     if (!FRequestDoneFlag && FRequestResult == 0) {
@@ -163,6 +165,7 @@ void TCustomFtpCli::PrepareDataTls()
     const bool on = FDataProtected && FControlSocket->TlsActive();
     d.SetTls(on);
     FTlsDataFailed = false;
+    FShutdownAfterHandshake = false;
     if (!on) return;
     // The data connection must show the very certificate the control connection accepted, and
     // offers the control connection's session for resumption.
@@ -173,12 +176,19 @@ void TCustomFtpCli::PrepareDataTls()
 
 void TCustomFtpCli::DataTlsHandshakeDone(std::uint16_t Error)
 {
-    if (Error == 0) return;
+    if (Error == 0) {
+        // An upload whose file ended while the handshake ran ends its stream only now, so that
+        // its close_notify follows a completed handshake.
+        if (std::exchange(FShutdownAfterHandshake, false) && FDataBound == TDataUse::Upload &&
+            FDataSocket->State() == wsConnected)
+            FDataSocket->Shutdown(1);
+        return;
+    }
     // The layer closes the connection after this event; the close handler ends the transfer.
     FTlsDataFailed = true;
-    std::string why = "Data: TLS handshake failed: " + SocketErrorText(Error);
-    if (const std::string& detail = FDataSocket->TlsErrorDetail(); !detail.empty())
-        why += ": " + detail;
+    const std::string& detail = FDataSocket->TlsErrorDetail();
+    const std::string why =
+        "Data: TLS handshake failed: " + (detail.empty() ? SocketErrorText(Error) : detail);
     TriggerDisplay("! " + why);
     CutTransferShort(why + ErrorNumber(Error));
 }

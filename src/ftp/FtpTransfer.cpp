@@ -700,6 +700,11 @@ void TCustomFtpCli::UploadEndOfFile()
     // receiving side stays open: the server's close of its end is what the upload waits for.
     FUploadEof = true;
     if (!ReportFinalProgress()) return;
+    if (FDataSocket->TlsHandshaking()) {
+        // close_notify belongs behind a completed handshake (an empty file ends at once).
+        FShutdownAfterHandshake = true;
+        return;
+    }
     FDataSocket->Shutdown(1);
 }
 
