@@ -1,13 +1,14 @@
 // TTlsWSocket: OpenSSL 3 between the component's raw bytes and its user (see TlsWSocket.h).
 //
-// Plumbing: the SSL object reads through a small BIO of our own whose read calls the base
-// component's Receive, so records go from the platform straight into OpenSSL's (read-ahead)
-// buffer and are decrypted from there into the user's Receive buffer; it writes into a memory
-// BIO whose contents go to the base component's Send in batches (up to kSendBatch plaintext
-// bytes per raw Send). The base component's events are taken over through its virtual
-// triggers: its data-available event drives the handshake and the delivery of decrypted data,
-// its data-sent event is passed on only while the connection is secured, and the close events
-// get the TLS numbers.
+// Plumbing: the SSL object reads and writes through a small BIO of our own. Its read calls the
+// base component's Receive, so records go from the platform straight into OpenSSL's
+// (read-ahead) buffer and are decrypted from there into the user's Receive buffer. Its write
+// appends the records to the base component's send queue (64 KiB chunks while TLS runs), and
+// after each batch (up to kSendBatch plaintext bytes) the base Send hands the queue to the
+// platform, so the queue's pacing, OnDataSent and error handling stay the base component's.
+// The base component's events are taken over through its virtual triggers: its data-available
+// event drives the handshake and the delivery of decrypted data, its data-sent event is passed
+// on only while the connection is secured, and the close events get the TLS numbers.
 #include "net/TlsWSocket.h"
 
 #include "platform/DebugOutput.h"
@@ -45,6 +46,7 @@ namespace {
 
 constexpr std::size_t kSendBatch = 64 * 1024;   // plaintext encrypted per raw Send
 constexpr std::size_t kReadBuffer = 256 * 1024; // OpenSSL's read-ahead buffer
+constexpr int kQueueChunk = 64 * 1024;          // send queue chunks while TLS runs
 
 SSL_CTX* g_context = nullptr;
 bool g_contextFailed = false;
@@ -127,7 +129,19 @@ struct TTlsGlue {
         self->netError_ = e;
         return -1;
     }
-    static int BioWrite(BIO*, const char*, int) { return -1; }
+    // Encrypted bytes go straight into the base component's send queue (FlushOut sends them).
+    static int BioWrite(BIO* b, const char* data, int len)
+    {
+        BIO_clear_retry_flags(b);
+        auto* self = static_cast<TTlsWSocket*>(BIO_get_data(b));
+        if (!self || len < 0) return -1;
+        if (self->captureOut_)
+            self->captured_.append(data, static_cast<std::size_t>(len));
+        else
+            self->QueueRaw(data, len);
+        self->outPending_ = true;
+        return len;
+    }
     static long BioCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
     static int BioCreate(BIO* b)
     {
@@ -313,12 +327,10 @@ void TTlsWSocket::StartHandshake()
     SSL_CTX* ctx = TTlsGlue::Context();
     BIO_METHOD* method = TTlsGlue::SocketBio();
     SSL* ssl = ctx && method ? SSL_new(ctx) : nullptr;
-    BIO* rbio = ssl ? BIO_new(method) : nullptr;
-    BIO* wbio = rbio ? BIO_new(BIO_s_mem()) : nullptr;
-    if (!wbio) {
+    BIO* bio = ssl ? BIO_new(method) : nullptr;
+    if (!bio) {
         NoteSslError("setup");
         if (errorDetail_.empty()) errorDetail_ = "the TLS library could not be set up";
-        BIO_free(rbio);
         SSL_free(ssl);
         // The end is reported from the event loop, as every handshake's.
         QTimer::singleShot(0, this, [this, g] {
@@ -326,8 +338,8 @@ void TTlsWSocket::StartHandshake()
         });
         return;
     }
-    BIO_set_data(rbio, this);
-    SSL_set_bio(ssl, rbio, wbio);
+    BIO_set_data(bio, this);
+    SSL_set_bio(ssl, bio, bio);
     SSL_set_app_data(ssl, this);
     SSL_set_connect_state(ssl);
     SSL_set_read_ahead(ssl, 1);
@@ -347,7 +359,9 @@ void TTlsWSocket::StartHandshake()
     if (resumeSession_) SSL_set_session(ssl, resumeSession_->Get());
     ERR_clear_error();
     ssl_ = ssl;
-    wbio_ = wbio;
+    outPending_ = false;
+    captureOut_ = false;
+    SetChunkSize(kQueueChunk);
     if (handshakeTimeout_ > 0) {
         if (!handshakeTimer_) {
             handshakeTimer_ = std::make_unique<QTimer>();
@@ -667,22 +681,23 @@ bool TTlsWSocket::EncryptAndSend(const char* Data, std::size_t Len)
     return true;
 }
 
+void TTlsWSocket::QueueRaw(const char* Data, int Len)
+{
+    QueueData(Data, Len);
+}
+
 void TTlsWSocket::FlushOut()
 {
-    if (!wbio_) return;
-    char* p = nullptr;
-    const long n = BIO_get_mem_data(wbio_, &p);
-    if (n <= 0) return;
-    const std::uint64_t g = gen_;
-    if (State() == wsConnected && HSocket() != INVALID_SOCKET) {
-        // A failed send may close the connection from inside Send: that is the network's end,
-        // not a Close of the user's.
-        const bool was = inFlush_;
-        inFlush_ = true;
-        TCustomWSocket::Send(p, static_cast<int>(n));
-        inFlush_ = was;
-    }
-    if (g == gen_ && wbio_) BIO_reset(wbio_);
+    if (!outPending_) return;
+    outPending_ = false;
+    if (State() != wsConnected || HSocket() == INVALID_SOCKET) return;
+    // The queued records go out as the base component's Send would send them (OnDataSent
+    // follows from the event loop). A failed send may close the connection from inside: that
+    // is the network's end, not a Close of the user's.
+    const bool was = inFlush_;
+    inFlush_ = true;
+    TCustomWSocket::Send(nullptr, 0);
+    inFlush_ = was;
 }
 
 void TTlsWSocket::TriggerDataSent(std::uint16_t Error)
@@ -747,22 +762,28 @@ void TTlsWSocket::Shutdown(int How)
 void TTlsWSocket::SendCloseNotify()
 {
     closeNotifySent_ = true;
-    ERR_clear_error();
-    SSL_shutdown(ssl_);
-    ERR_clear_error();
     if (!inClose_) {
         // Behind the queued bytes, through the send queue.
+        ERR_clear_error();
+        SSL_shutdown(ssl_);
+        ERR_clear_error();
         FlushOut();
         return;
     }
     // Inside Close the send queue is about to be dropped: close_notify goes out only when
     // everything before it has gone (a peer must not take a cut stream for a complete one),
     // and straight to the platform, so that a failed send cannot start a second close.
-    char* p = nullptr;
-    const long n = BIO_get_mem_data(wbio_, &p);
-    if (n > 0 && AllSent())
-        (void)::send(HSocket(), p, static_cast<std::size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT);
-    BIO_reset(wbio_);
+    const bool everythingSent = !outPending_ && AllSent();
+    captured_.clear();
+    captureOut_ = true;
+    ERR_clear_error();
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+    captureOut_ = false;
+    outPending_ = false;
+    if (everythingSent && !captured_.empty())
+        (void)::send(HSocket(), captured_.data(), captured_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    captured_.clear();
 }
 
 void TTlsWSocket::EndHandshakeOnClose(std::uint16_t Error)
@@ -814,8 +835,9 @@ void TTlsWSocket::FreeSsl()
     held_.clear();
     if (!ssl_) return;
     SSL_set_app_data(ssl_, nullptr);
-    SSL_free(ssl_);  // frees both BIOs
+    SSL_free(ssl_);  // frees the BIO
     ssl_ = nullptr;
-    wbio_ = nullptr;
+    outPending_ = false;
+    SetChunkSize(0);
     ++gen_;
 }

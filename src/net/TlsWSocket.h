@@ -163,6 +163,7 @@ private:
     void PostProcessIncoming();
     void EndOfStream(int SslError);
     bool EncryptAndSend(const char* Data, std::size_t Len);
+    void QueueRaw(const char* Data, int Len);
     void FlushOut();
     void SendCloseNotify();
     void CloseWithError(int Code);
@@ -179,7 +180,9 @@ private:
 
     // The TLS connection (null without one).
     struct ssl_st* ssl_ = nullptr;
-    struct bio_st* wbio_ = nullptr;  // encrypted bytes waiting for the base Send
+    bool outPending_ = false;        // encrypted bytes were queued and not yet sent
+    bool captureOut_ = false;        // encrypted bytes go to captured_ instead of the queue
+    std::string captured_;
     std::unique_ptr<QTimer> handshakeTimer_;
     std::uint64_t gen_ = 0;          // counts TLS connections and their ends
     bool handshaking_ = false;

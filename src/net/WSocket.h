@@ -364,6 +364,9 @@ protected:
         lastError_ = Code;
         net::WSASetLastError(Code);
     }
+    // The capacity of the send queue's new chunks (n <= 0: 1514, the default); a layer that
+    // queues large blocks (TLS records) avoids a chunk per 1514 bytes.
+    void SetChunkSize(int n) { chunkSize_ = n > 0 ? n : 1514; }
 
 private:
     friend class TWaitControl;
