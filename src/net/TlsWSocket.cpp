@@ -264,6 +264,7 @@ void TTlsWSocket::ResetConnectionFlags()
     closeError_ = 0;
     sessionReused_ = false;
     handshakeReported_ = false;
+    pendingShutdown_ = 0;
     held_.clear();
 }
 
@@ -318,6 +319,7 @@ void TTlsWSocket::StartHandshake()
     connTls_ = true;
     handshaking_ = true;
     handshakeReported_ = false;
+    awaitingReceive_ = false;
     errorDetail_.clear();
     peerCert_ = TTlsCertificateInfo{};
     session_.reset();
@@ -542,7 +544,7 @@ bool TTlsWSocket::ProcessIncoming()
         DoHandshake();
         if (!Alive(g) || handshaking_) return true;
     }
-    if (!connActive_) return false;
+    if (!connActive_ || awaitingReceive_) return false;
     for (;;) {
         if (!Alive(g)) return true;
         if (Paused()) return false;
@@ -565,7 +567,11 @@ bool TTlsWSocket::ProcessIncoming()
         const std::uint64_t before = receiveCalls_;
         TCustomWSocket::TriggerDataAvailable(0);
         if (!Alive(g)) return true;
-        if (receiveCalls_ == before) return false;  // no new event before a Receive
+        if (receiveCalls_ == before) {
+            // No new OnDataAvailable before a Receive (the data, and the platform's, wait).
+            awaitingReceive_ = true;
+            return false;
+        }
     }
 }
 
@@ -600,6 +606,11 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize)
     if (handshaking_ || !connActive_) {
         SetLastErrorCode(WSAEWOULDBLOCK);
         return -1;
+    }
+    if (awaitingReceive_) {
+        // The Receive the delivery waited for: it goes on from the event loop.
+        awaitingReceive_ = false;
+        if (!inDelivery_) PostProcessIncoming();
     }
     if (BufferSize == 0) return 0;
     const std::uint64_t g = gen_;
@@ -675,7 +686,7 @@ bool TTlsWSocket::EncryptAndSend(const char* Data, std::size_t Len)
         }
         Data += written;
         Len -= written;
-        FlushOut();
+        FlushOut(true);
         if (!Alive(g)) return false;
     }
     return true;
@@ -686,25 +697,37 @@ void TTlsWSocket::QueueRaw(const char* Data, int Len)
     QueueData(Data, Len);
 }
 
-void TTlsWSocket::FlushOut()
+void TTlsWSocket::FlushOut(bool UserData)
 {
     if (!outPending_) return;
     outPending_ = false;
     if (State() != wsConnected || HSocket() == INVALID_SOCKET) return;
-    // The queued records go out as the base component's Send would send them (OnDataSent
-    // follows from the event loop). A failed send may close the connection from inside: that
-    // is the network's end, not a Close of the user's.
+    // The user's records go out as the base component's Send sends them (OnDataSent follows
+    // from the event loop); the layer's own (handshake, close_notify, answers to the peer)
+    // without an OnDataSent of their own. A failed send may close the connection from inside:
+    // that is the network's end, not a Close of the user's.
     const bool was = inFlush_;
     inFlush_ = true;
-    TCustomWSocket::Send(nullptr, 0);
+    if (UserData)
+        TCustomWSocket::Send(nullptr, 0);
+    else
+        SendQueuedSilently();
     inFlush_ = was;
 }
 
 void TTlsWSocket::TriggerDataSent(std::uint16_t Error)
 {
+    if (ssl_ && pendingShutdown_ != 0) {
+        // close_notify has gone out behind everything queued: now the platform's shutdown.
+        const int how = pendingShutdown_;
+        pendingShutdown_ = 0;
+        TWSocket::Shutdown(how);
+        return;
+    }
     // The handshake's own flights are not the user's: OnDataSent is passed on only on a
-    // secured connection (its first one follows OnTlsHandshakeDone(0)).
-    if (ssl_ && (handshaking_ || !connActive_)) return;
+    // secured connection (its first one follows OnTlsHandshakeDone(0)), and not after this
+    // side's close_notify (nothing can be sent after it).
+    if (ssl_ && (handshaking_ || !connActive_ || closeNotifySent_)) return;
     TWSocket::TriggerDataSent(Error);
 }
 
@@ -728,6 +751,15 @@ void TTlsWSocket::Resume()
 void TTlsWSocket::Close()
 {
     if (!inFlush_) ownClose_ = true;
+    if (ssl_ && connActive_ && !peerEof_ && netError_ == 0 && State() == wsConnected &&
+        HSocket() != INVALID_SOCKET) {
+        // Records that have arrived and nobody will read (TLS 1.3 session tickets, say) would
+        // turn the close into a reset, which can cost the peer the data it has not read yet:
+        // they are taken off the platform first (a bounded amount; they are dropped).
+        char scratch[16384];
+        for (int i = 0; i < 64 && TCustomWSocket::Receive(scratch, sizeof scratch) > 0; ++i) {
+        }
+    }
     const bool was = inClose_;
     inClose_ = true;
     TWSocket::Close();
@@ -754,8 +786,14 @@ void TTlsWSocket::CloseWithError(int Code)
 void TTlsWSocket::Shutdown(int How)
 {
     if ((How == SHUT_WR || How == SHUT_RDWR) && ssl_ && connActive_ && !closeNotifySent_ &&
-        HSocket() != INVALID_SOCKET)
+        HSocket() != INVALID_SOCKET) {
         SendCloseNotify();
+        if (!inClose_ && ssl_ && !AllSent()) {
+            // The platform's buffer is full: the shutdown follows when close_notify has gone.
+            pendingShutdown_ = How;
+            return;
+        }
+    }
     TWSocket::Shutdown(How);
 }
 
@@ -838,6 +876,7 @@ void TTlsWSocket::FreeSsl()
     SSL_free(ssl_);  // frees the BIO
     ssl_ = nullptr;
     outPending_ = false;
+    pendingShutdown_ = 0;
     SetChunkSize(0);
     ++gen_;
 }

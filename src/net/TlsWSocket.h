@@ -164,7 +164,7 @@ private:
     void EndOfStream(int SslError);
     bool EncryptAndSend(const char* Data, std::size_t Len);
     void QueueRaw(const char* Data, int Len);
-    void FlushOut();
+    void FlushOut(bool UserData = false);
     void SendCloseNotify();
     void CloseWithError(int Code);
     void FreeSsl();
@@ -190,6 +190,8 @@ private:
     std::string held_;               // application bytes sent before the handshake was done
     bool inDelivery_ = false;
     bool processPosted_ = false;
+    int pendingShutdown_ = 0;        // a Shutdown waiting for close_notify to leave the queue
+    bool awaitingReceive_ = false;   // a handler left decrypted data unread: wait for Receive
     std::uint64_t receiveCalls_ = 0;
     bool inClose_ = false;           // inside Close (the send queue is about to be dropped)
     bool inFlush_ = false;           // inside the raw Send of encrypted bytes

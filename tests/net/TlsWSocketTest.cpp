@@ -254,6 +254,133 @@ TEST(TTlsWSocket, ACutWithoutCloseNotifyIsTruncationAfterAllData)
     EXPECT_NE(c.s.TlsErrorDetail().find("close_notify"), std::string::npos);
 }
 
+TEST(TTlsWSocket, AResetIsTruncationAndABadRecordIsAProtocolError)
+{
+    ServerContext ctx(SelfSigned());
+    {
+        TlsPeer peer(ctx.Get());
+        peer.Serve([&](SSL* ssl, int fd) {
+            SslWriteAll(ssl, "partial");
+            usleep(100000);
+            const linger hard{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::shutdown(fd, SHUT_RDWR);
+        });
+        Client c;
+        c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+        c.Connect(peer.Port());
+        ASSERT_TRUE(c.WaitClosed()) << Joined(c.log.events);
+        peer.Join();
+        EXPECT_EQ(c.got, "partial");
+        EXPECT_EQ(c.ClosedWith(), TlsErrTruncated);
+    }
+    {
+        TlsPeer peer(ctx.Get());
+        peer.Serve([&](SSL* ssl, int fd) {
+            SslWriteAll(ssl, "good");
+            usleep(100000);
+            // An application-data record that does not decrypt.
+            std::string bad = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'x');
+            ::send(fd, bad.data(), bad.size(), MSG_NOSIGNAL);
+            char b[16];
+            std::size_t n = 0;
+            while (SSL_read_ex(ssl, b, sizeof b, &n) == 1) {
+            }
+        });
+        Client c;
+        c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+        c.Connect(peer.Port());
+        ASSERT_TRUE(c.WaitClosed()) << Joined(c.log.events);
+        peer.Join();
+        EXPECT_EQ(c.got, "good");
+        EXPECT_EQ(c.ClosedWith(), TlsErrProtocol);
+        EXPECT_FALSE(c.s.TlsErrorDetail().empty());
+    }
+}
+
+TEST(TTlsWSocket, NoNewDataEventBeforeAReceiveAndAnUploadPacedByDataSent)
+{
+    ServerContext ctx(SelfSigned());
+    // A handler that does not receive gets no second OnDataAvailable until Receive is called.
+    {
+        TlsPeer peer(ctx.Get());
+        peer.Serve([&](SSL* ssl, int) {
+            SslWriteAll(ssl, "abc");
+            usleep(100000);
+            SslWriteAll(ssl, "def");
+            SSL_shutdown(ssl);
+            char b;
+            std::size_t n = 0;
+            SSL_read_ex(ssl, &b, 1, &n);
+        });
+        Client c;
+        c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+        int calls = 0;
+        bool reading = false;
+        c.s.OnDataAvailable = [&](QObject*, std::uint16_t) {
+            ++calls;
+            if (!reading) return;
+            char buf[64];
+            const int n = c.s.Receive(buf, sizeof buf);
+            if (n > 0) c.got.append(buf, static_cast<std::size_t>(n));
+        };
+        c.Connect(peer.Port());
+        ASSERT_TRUE(ProcessEventsUntil([&] { return calls > 0; }, 5000));
+        ProcessEventsFor(400);
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(c.ClosedWith(), -1);
+        reading = true;
+        char buf[64];
+        const int n = c.s.Receive(buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        c.got.append(buf, static_cast<std::size_t>(n));
+        ASSERT_TRUE(c.WaitClosed()) << Joined(c.log.events);
+        peer.Join();
+        EXPECT_EQ(c.got, "abcdef");
+        EXPECT_EQ(c.ClosedWith(), 0);
+    }
+    // An upload the way the FTP engine sends a file: one block per OnDataSent, then Close.
+    {
+        const std::string data = Pattern(3u << 20, 5);
+        TlsPeer peer(ctx.Get());
+        std::string serverGot;
+        int serverEnd = -1;
+        peer.Serve([&](SSL* ssl, int) {
+            serverGot = SslReadN(ssl, data.size());
+            SslWriteAll(ssl, "k");
+            char b;
+            std::size_t n = 0;
+            serverEnd = SSL_get_error(ssl, SSL_read_ex(ssl, &b, 1, &n));
+        });
+        Client c;
+        c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+        std::size_t sent = 0;
+        int dataSent = 0;
+        bool allAccepted = true;
+        c.s.OnDataSent = [&](QObject*, std::uint16_t) {
+            ++dataSent;
+            if (sent == data.size()) return;
+            const std::size_t n = std::min<std::size_t>(100000, data.size() - sent);
+            allAccepted =
+                allAccepted && c.s.Send(data.data() + sent, static_cast<int>(n)) == static_cast<int>(n);
+            sent += n;
+        };
+        c.onData = [&] {
+            if (c.got == "k") c.s.Close();  // the server has everything
+        };
+        c.s.SetLingerOnOff(wsLingerOff);  // as the FTP engine's data connections
+        c.Connect(peer.Port());
+        ASSERT_TRUE(c.WaitClosed()) << Joined(c.log.events);
+        peer.Join();
+        EXPECT_EQ(serverGot.size(), data.size());
+        EXPECT_TRUE(serverGot == data);
+        EXPECT_EQ(serverEnd, SSL_ERROR_ZERO_RETURN);
+        EXPECT_EQ(c.ClosedWith(), 0);
+        EXPECT_GT(dataSent, 30);
+        EXPECT_TRUE(allAccepted);
+    }
+}
+
 TEST(TTlsWSocket, CertificatesVerificationPinsAndTheVerifyEvent)
 {
     const Authority& authority = TrustedAuthority();
