@@ -508,8 +508,16 @@ void TTlsWSocket::NoteSslError(const char* Where)
 
 // ---- Receiving ------------------------------------------------------------------------------
 
+bool TTlsWSocket::SetupFailing() const
+{
+    // TLS was asked for on this connection and could not be set up: its end is on its way, and
+    // not one plain byte may pass meanwhile.
+    return !ssl_ && connTls_ && handshaking_;
+}
+
 bool TTlsWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
+    if (SetupFailing()) return false;
     if (!ssl_) return TWSocket::TriggerDataAvailable(Error);
     return ProcessIncoming();
 }
@@ -597,6 +605,10 @@ void TTlsWSocket::EndOfStream(int SslError)
 
 int TTlsWSocket::Receive(void* Buffer, int BufferSize)
 {
+    if (SetupFailing()) {
+        SetLastErrorCode(WSAEWOULDBLOCK);
+        return -1;
+    }
     if (!ssl_) return TWSocket::Receive(Buffer, BufferSize);
     ++receiveCalls_;
     if (BufferSize < 0 || (!Buffer && BufferSize > 0)) {
@@ -647,6 +659,7 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize)
 
 int TTlsWSocket::Send(const void* Data, int Len)
 {
+    if (SetupFailing() && State() == wsConnected) return Len > 0 ? Len : 0;  // never sent
     if (!ssl_ || State() != wsConnected) return TWSocket::Send(Data, Len);
     if (Len <= 0) {
         if (connActive_) TCustomWSocket::Send(nullptr, 0);
@@ -717,6 +730,7 @@ void TTlsWSocket::FlushOut(bool UserData)
 
 void TTlsWSocket::TriggerDataSent(std::uint16_t Error)
 {
+    if (SetupFailing()) return;
     if (ssl_ && pendingShutdown_ != 0) {
         // close_notify has gone out behind everything queued: now the platform's shutdown.
         const int how = pendingShutdown_;

@@ -175,6 +175,7 @@ private:
     friend struct TTlsGlue;  // the OpenSSL callbacks (TlsWSocket.cpp)
 
     bool Alive(std::uint64_t Gen) const;
+    bool SetupFailing() const;
     void StartHandshake();
     void DoHandshake();
     void HandshakeFinished();
