@@ -358,7 +358,15 @@ void TTlsWSocket::StartHandshake()
             SSL_set1_host(ssl, host.c_str());
         }
     }
-    if (resumeSession_) SSL_set_session(ssl, resumeSession_->Get());
+    if (resumeSession_) {
+        // A copy is offered: OpenSSL takes a TLS 1.3 session it has resumed for used up, and
+        // every data connection of an FTP session offers the control connection's.
+        SSL_SESSION* copy = SSL_SESSION_dup(resumeSession_->Get());
+        if (copy) {
+            SSL_set_session(ssl, copy);
+            SSL_SESSION_free(copy);  // the SSL object holds its own reference
+        }
+    }
     ERR_clear_error();
     ssl_ = ssl;
     outPending_ = false;

@@ -517,48 +517,63 @@ TEST(TTlsWSocket, GarbageInsteadOfAHandshakeAndAStalledHandshake)
     }
 }
 
-TEST(TTlsWSocket, ASecondConnectionResumesTheSession)
+TEST(TTlsWSocket, ASecondConnectionResumesTheSessionWithTls13And12)
 {
-    ServerContext ctx(SelfSigned());
-    TlsPeer peer(ctx.Get());
-    bool serverReused = true;
-    peer.Serve([&](SSL* ssl, int fd) {
-        serverReused = SSL_session_reused(ssl) == 1;
-        SayOkAndWait(ssl, fd);
-    });
-    Client first;
-    first.s.SetTlsFingerprint(SelfSigned().Fingerprint());
-    TTlsSessionPtr session;
-    first.onData = [&] {
-        session = first.s.TlsSession();
-        first.s.Close();
-    };
-    first.Connect(peer.Port());
-    ASSERT_TRUE(first.WaitClosed());
-    peer.Join();
-    ASSERT_TRUE(session);
-    EXPECT_FALSE(first.s.TlsSessionReused());
-    EXPECT_FALSE(serverReused);
+    for (const int version : {TLS1_3_VERSION, TLS1_2_VERSION}) {
+        const std::string name = version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2";
+        SCOPED_TRACE(name);
+        ServerContext ctx(SelfSigned());
+        SSL_CTX_set_max_proto_version(ctx.Get(), version);
+        TlsPeer peer(ctx.Get());
+        bool serverReused = true;
+        peer.Serve([&](SSL* ssl, int fd) {
+            serverReused = SSL_session_reused(ssl) == 1;
+            SayOkAndWait(ssl, fd);
+        });
+        Client first;
+        first.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+        TTlsSessionPtr session;
+        std::string description;
+        first.onData = [&] {
+            session = first.s.TlsSession();
+            description = first.s.TlsDescription();
+            first.s.Close();
+        };
+        first.Connect(peer.Port());
+        ASSERT_TRUE(first.WaitClosed());
+        peer.Join();
+        ASSERT_TRUE(session);
+        EXPECT_EQ(description.rfind(name + " ", 0), 0u) << description;
+        EXPECT_FALSE(first.s.TlsSessionReused());
+        EXPECT_FALSE(serverReused);
+        EXPECT_EQ(first.s.TlsSession(), session);  // kept after the close
 
-    peer.Serve([&](SSL* ssl, int fd) {
-        serverReused = SSL_session_reused(ssl) == 1;
-        SayOkAndWait(ssl, fd);
-    });
-    Client second;
-    second.s.SetTlsFingerprint(SelfSigned().Fingerprint());
-    second.s.SetTlsResumeSession(session);
-    bool reused = false;
-    second.onData = [&] {
-        reused = second.s.TlsSessionReused();
-        second.s.Close();
-    };
-    second.Connect(peer.Port());
-    ASSERT_TRUE(second.WaitClosed());
-    peer.Join();
-    EXPECT_TRUE(reused);
-    EXPECT_TRUE(serverReused);
-    EXPECT_EQ(second.got, "ok");
-    EXPECT_EQ(second.ClosedWith(), 0);
+        // Two connections offer the same session (as data connections offer the control
+        // connection's): both resume.
+        for (int i = 0; i < 2; ++i) {
+            peer.Serve([&](SSL* ssl, int fd) {
+                serverReused = SSL_session_reused(ssl) == 1;
+                SayOkAndWait(ssl, fd);
+            });
+            Client next;
+            next.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+            next.s.SetTlsResumeSession(session);
+            bool reused = false;
+            next.onData = [&] {
+                reused = next.s.TlsSessionReused();
+                next.s.Close();
+            };
+            next.Connect(peer.Port());
+            ASSERT_TRUE(next.WaitClosed());
+            peer.Join();
+            EXPECT_TRUE(reused);
+            EXPECT_TRUE(serverReused);
+            EXPECT_EQ(next.got, "ok");
+            EXPECT_EQ(next.ClosedWith(), 0);
+            // A resumed handshake still shows the certificate (the session keeps it).
+            EXPECT_EQ(next.s.PeerCertificate().Sha256Fingerprint, SelfSigned().Fingerprint());
+        }
+    }
 }
 
 TEST(TTlsWSocket, StartTlsAfterAPlainExchange)
