@@ -707,7 +707,9 @@ bool TTlsWSocket::EncryptAndSend(const char* Data, std::size_t Len)
         }
         Data += written;
         Len -= written;
-        FlushOut(true);
+        // One Send of the user's brings one OnDataSent, as on a plain socket: the batches
+        // before the last go out without a write event of their own.
+        FlushOut(Len == 0);
         if (!Alive(g)) return false;
     }
     return true;
