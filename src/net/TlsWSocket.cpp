@@ -764,6 +764,15 @@ std::int64_t TTlsWSocket::SendFile(int FileHandle, std::int64_t& Offset, std::in
     return TWSocket::SendFile(FileHandle, Offset, Count);
 }
 
+void TTlsWSocket::ReadLine(int Timeout, std::string& Line)
+{
+    if (ssl_ || SetupFailing()) {
+        ReportError("ReadLine: not available with TLS");
+        return;
+    }
+    TWSocket::ReadLine(Timeout, Line);
+}
+
 void TTlsWSocket::Resume()
 {
     TWSocket::Resume();

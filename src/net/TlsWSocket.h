@@ -34,7 +34,7 @@
 //  - Receive gives decrypted bytes (as many records as fit in the buffer), -1 with LastError
 //    10035 when none are there, 0 after the peer's close_notify. As on a plain socket, no new
 //    OnDataAvailable fires until the handler has called Receive. ReadCount counts network
-//    bytes. ReadLine (the line mode) is not available while TLS is on.
+//    bytes. ReadLine (the line mode) is refused while TLS is on.
 //  - The peer's close_notify is an orderly end: once the bytes before it have been delivered
 //    the component answers with its own close_notify and closes: OnSessionClosed(0), without
 //    waiting for the peer's TCP close. A TCP close or reset without close_notify ends the
@@ -148,6 +148,9 @@ public:
     void Shutdown(int How) override;
     std::int64_t SendFile(int FileHandle, std::int64_t& Offset, std::int64_t Count) override;
     void Resume() override;
+    // Reports "ReadLine: not available with TLS" while TLS is on (the line mode reads network
+    // bytes); the base component's otherwise.
+    void ReadLine(int Timeout, std::string& Line) override;
     // Also ends the TLS connection (the TLS properties are kept).
     void ResetToDefaults() override;
 

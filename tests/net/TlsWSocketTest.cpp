@@ -240,6 +240,31 @@ TEST(TTlsWSocket, CloseSendsCloseNotifyAfterTheDataAndSendFileIsRefused)
     EXPECT_EQ(sendFileError, WSAEOPNOTSUPP);
 }
 
+TEST(TTlsWSocket, ReadLineIsRefusedWhileTlsIsOn)
+{
+    ServerContext ctx(SelfSigned());
+    TlsPeer peer(ctx.Get());
+    peer.Serve(SayOkAndWait);
+    Client c;
+    c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+    c.s.SetMultiThreaded(true);
+    std::string error;
+    c.onData = [&] {
+        std::string line;
+        try {
+            c.s.ReadLine(1, line);
+        } catch (const ESocketException& e) {
+            error = e.what();
+        }
+        c.s.Close();
+    };
+    c.Connect(peer.Port());
+    ASSERT_TRUE(c.WaitClosed());
+    peer.Join();
+    EXPECT_EQ(error, "ReadLine: not available with TLS");
+    EXPECT_EQ(c.got, "ok");
+}
+
 TEST(TTlsWSocket, ACutWithoutCloseNotifyIsTruncationAfterAllData)
 {
     ServerContext ctx(SelfSigned());
