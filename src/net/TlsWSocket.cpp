@@ -527,23 +527,17 @@ bool TTlsWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
     if (SetupFailing()) return false;
     if (!ssl_) return TWSocket::TriggerDataAvailable(Error);
+    processPosted_ = false;
     return ProcessIncoming();
 }
 
 void TTlsWSocket::PostProcessIncoming()
 {
+    // Through the base component's own read event, so that the delivery runs where every
+    // delivery runs (its rules against re-entry, its handling of the handlers' exceptions).
     if (processPosted_) return;
     processPosted_ = true;
-    QTimer::singleShot(0, this, [this] {
-        processPosted_ = false;
-        if (!ssl_) return;
-        try {
-            ProcessIncoming();
-        } catch (...) {
-            // As the base component's receive loop: an exception from the user's handler ends
-            // the delivery; the next read event goes on.
-        }
-    });
+    PostReadEvent();
 }
 
 bool TTlsWSocket::ProcessIncoming()
@@ -775,6 +769,7 @@ void TTlsWSocket::ReadLine(int Timeout, std::string& Line)
 
 void TTlsWSocket::Resume()
 {
+    processPosted_ = false;  // a read event posted while paused was dropped
     TWSocket::Resume();
     if (ssl_ && connActive_ && SSL_has_pending(ssl_)) PostProcessIncoming();
 }
@@ -909,6 +904,7 @@ void TTlsWSocket::FreeSsl()
     SSL_free(ssl_);  // frees the BIO
     ssl_ = nullptr;
     outPending_ = false;
+    processPosted_ = false;
     pendingShutdown_ = 0;
     SetChunkSize(0);
     ++gen_;

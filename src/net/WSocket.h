@@ -375,6 +375,9 @@ protected:
         allSent_ = false;
         TryToSend();
     }
+    // Posts a read event, as the platform's readiness would: the receive loop runs from the
+    // event loop (for a layer that holds received bytes the platform no longer reports).
+    void PostReadEvent() { PostSocketEvent(net::FD_READ, 0); }
 
 private:
     friend class TWaitControl;
