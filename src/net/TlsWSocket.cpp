@@ -116,6 +116,7 @@ struct TTlsGlue {
         if (!self || len <= 0 || self->peerEof_) return 0;
         if (self->netError_ != 0) return -1;
         const int r = self->TCustomWSocket::Receive(out, len);
+        self->readDry_ = false;
         if (r > 0) return r;
         if (r == 0) {
             self->peerEof_ = true;
@@ -123,6 +124,7 @@ struct TTlsGlue {
         }
         const int e = self->LastError();
         if (e == WSAEWOULDBLOCK || e == WSAEINTR) {
+            self->readDry_ = e == WSAEWOULDBLOCK;
             BIO_set_retry_read(b);
             return -1;
         }
@@ -528,6 +530,7 @@ bool TTlsWSocket::TriggerDataAvailable(std::uint16_t Error)
     if (SetupFailing()) return false;
     if (!ssl_) return TWSocket::TriggerDataAvailable(Error);
     processPosted_ = false;
+    readDry_ = false;
     return ProcessIncoming();
 }
 
@@ -559,6 +562,9 @@ bool TTlsWSocket::ProcessIncoming()
         if (!Alive(g)) return true;
         if (Paused()) return false;
         if (SSL_pending(ssl_) == 0) {
+            // The handler's Receive found the platform empty (and this event's receive loop
+            // has its would-block): nothing to look for until the next read event.
+            if (readDry_ && !SSL_has_pending(ssl_)) return true;
             char c = 0;
             std::size_t n = 0;
             ERR_clear_error();

@@ -222,6 +222,7 @@ private:
     bool inDelivery_ = false;
     bool processPosted_ = false;
     int pendingShutdown_ = 0;        // a Shutdown waiting for close_notify to leave the queue
+    bool readDry_ = false;           // the last raw read of this read event would block
     bool awaitingReceive_ = false;   // a handler left decrypted data unread: wait for Receive
     std::uint64_t receiveCalls_ = 0;
     bool inClose_ = false;           // inside Close (the send queue is about to be dropped)
