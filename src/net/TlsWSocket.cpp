@@ -1,13 +1,14 @@
 // TTlsWSocket: OpenSSL 3 between the component's raw bytes and its user (see TlsWSocket.h).
 //
-// Plumbing: the SSL object reads through a small BIO of our own whose read calls the base
-// component's Receive, so records go from the platform straight into OpenSSL's (read-ahead)
-// buffer and are decrypted from there into the user's Receive buffer; it writes into a memory
-// BIO whose contents go to the base component's Send in batches (up to kSendBatch plaintext
-// bytes per raw Send). The base component's events are taken over through its virtual
-// triggers: its data-available event drives the handshake and the delivery of decrypted data,
-// its data-sent event is passed on only while the connection is secured, and the close events
-// get the TLS numbers.
+// Plumbing: the SSL object reads and writes through a small BIO of our own. Its read calls the
+// base component's Receive, so records go from the platform straight into OpenSSL's
+// (read-ahead) buffer and are decrypted from there into the user's Receive buffer. Its write
+// appends the records to the base component's send queue (64 KiB chunks while TLS runs), and
+// after each batch (up to kSendBatch plaintext bytes) the base Send hands the queue to the
+// platform, so the queue's pacing, OnDataSent and error handling stay the base component's.
+// The base component's events are taken over through its virtual triggers: its data-available
+// event drives the handshake and the delivery of decrypted data, its data-sent event is passed
+// on only while the connection is secured, and the close events get the TLS numbers.
 #include "net/TlsWSocket.h"
 
 #include "platform/DebugOutput.h"
@@ -45,6 +46,7 @@ namespace {
 
 constexpr std::size_t kSendBatch = 64 * 1024;   // plaintext encrypted per raw Send
 constexpr std::size_t kReadBuffer = 256 * 1024; // OpenSSL's read-ahead buffer
+constexpr int kQueueChunk = 64 * 1024;          // send queue chunks while TLS runs
 
 SSL_CTX* g_context = nullptr;
 bool g_contextFailed = false;
@@ -114,6 +116,7 @@ struct TTlsGlue {
         if (!self || len <= 0 || self->peerEof_) return 0;
         if (self->netError_ != 0) return -1;
         const int r = self->TCustomWSocket::Receive(out, len);
+        self->readDry_ = false;
         if (r > 0) return r;
         if (r == 0) {
             self->peerEof_ = true;
@@ -121,13 +124,26 @@ struct TTlsGlue {
         }
         const int e = self->LastError();
         if (e == WSAEWOULDBLOCK || e == WSAEINTR) {
+            self->readDry_ = e == WSAEWOULDBLOCK;
             BIO_set_retry_read(b);
             return -1;
         }
         self->netError_ = e;
         return -1;
     }
-    static int BioWrite(BIO*, const char*, int) { return -1; }
+    // Encrypted bytes go straight into the base component's send queue (FlushOut sends them).
+    static int BioWrite(BIO* b, const char* data, int len)
+    {
+        BIO_clear_retry_flags(b);
+        auto* self = static_cast<TTlsWSocket*>(BIO_get_data(b));
+        if (!self || len < 0) return -1;
+        if (self->captureOut_)
+            self->captured_.append(data, static_cast<std::size_t>(len));
+        else
+            self->QueueRaw(data, len);
+        self->outPending_ = true;
+        return len;
+    }
     static long BioCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
     static int BioCreate(BIO* b)
     {
@@ -250,6 +266,7 @@ void TTlsWSocket::ResetConnectionFlags()
     closeError_ = 0;
     sessionReused_ = false;
     handshakeReported_ = false;
+    pendingShutdown_ = 0;
     held_.clear();
 }
 
@@ -304,6 +321,7 @@ void TTlsWSocket::StartHandshake()
     connTls_ = true;
     handshaking_ = true;
     handshakeReported_ = false;
+    awaitingReceive_ = false;
     errorDetail_.clear();
     peerCert_ = TTlsCertificateInfo{};
     session_.reset();
@@ -313,12 +331,10 @@ void TTlsWSocket::StartHandshake()
     SSL_CTX* ctx = TTlsGlue::Context();
     BIO_METHOD* method = TTlsGlue::SocketBio();
     SSL* ssl = ctx && method ? SSL_new(ctx) : nullptr;
-    BIO* rbio = ssl ? BIO_new(method) : nullptr;
-    BIO* wbio = rbio ? BIO_new(BIO_s_mem()) : nullptr;
-    if (!wbio) {
+    BIO* bio = ssl ? BIO_new(method) : nullptr;
+    if (!bio) {
         NoteSslError("setup");
         if (errorDetail_.empty()) errorDetail_ = "the TLS library could not be set up";
-        BIO_free(rbio);
         SSL_free(ssl);
         // The end is reported from the event loop, as every handshake's.
         QTimer::singleShot(0, this, [this, g] {
@@ -326,8 +342,8 @@ void TTlsWSocket::StartHandshake()
         });
         return;
     }
-    BIO_set_data(rbio, this);
-    SSL_set_bio(ssl, rbio, wbio);
+    BIO_set_data(bio, this);
+    SSL_set_bio(ssl, bio, bio);
     SSL_set_app_data(ssl, this);
     SSL_set_connect_state(ssl);
     SSL_set_read_ahead(ssl, 1);
@@ -344,10 +360,20 @@ void TTlsWSocket::StartHandshake()
             SSL_set1_host(ssl, host.c_str());
         }
     }
-    if (resumeSession_) SSL_set_session(ssl, resumeSession_->Get());
+    if (resumeSession_) {
+        // A copy is offered: OpenSSL takes a TLS 1.3 session it has resumed for used up, and
+        // every data connection of an FTP session offers the control connection's.
+        SSL_SESSION* copy = SSL_SESSION_dup(resumeSession_->Get());
+        if (copy) {
+            SSL_set_session(ssl, copy);
+            SSL_SESSION_free(copy);  // the SSL object holds its own reference
+        }
+    }
     ERR_clear_error();
     ssl_ = ssl;
-    wbio_ = wbio;
+    outPending_ = false;
+    captureOut_ = false;
+    SetChunkSize(kQueueChunk);
     if (handshakeTimeout_ > 0) {
         if (!handshakeTimer_) {
             handshakeTimer_ = std::make_unique<QTimer>();
@@ -492,26 +518,29 @@ void TTlsWSocket::NoteSslError(const char* Where)
 
 // ---- Receiving ------------------------------------------------------------------------------
 
+bool TTlsWSocket::SetupFailing() const
+{
+    // TLS was asked for on this connection and could not be set up: its end is on its way, and
+    // not one plain byte may pass meanwhile.
+    return !ssl_ && connTls_ && handshaking_;
+}
+
 bool TTlsWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
+    if (SetupFailing()) return false;
     if (!ssl_) return TWSocket::TriggerDataAvailable(Error);
+    processPosted_ = false;
+    readDry_ = false;
     return ProcessIncoming();
 }
 
 void TTlsWSocket::PostProcessIncoming()
 {
+    // Through the base component's own read event, so that the delivery runs where every
+    // delivery runs (its rules against re-entry, its handling of the handlers' exceptions).
     if (processPosted_) return;
     processPosted_ = true;
-    QTimer::singleShot(0, this, [this] {
-        processPosted_ = false;
-        if (!ssl_) return;
-        try {
-            ProcessIncoming();
-        } catch (...) {
-            // As the base component's receive loop: an exception from the user's handler ends
-            // the delivery; the next read event goes on.
-        }
-    });
+    PostReadEvent();
 }
 
 bool TTlsWSocket::ProcessIncoming()
@@ -528,11 +557,14 @@ bool TTlsWSocket::ProcessIncoming()
         DoHandshake();
         if (!Alive(g) || handshaking_) return true;
     }
-    if (!connActive_) return false;
+    if (!connActive_ || awaitingReceive_) return false;
     for (;;) {
         if (!Alive(g)) return true;
         if (Paused()) return false;
         if (SSL_pending(ssl_) == 0) {
+            // The handler's Receive found the platform empty (and this event's receive loop
+            // has its would-block): nothing to look for until the next read event.
+            if (readDry_ && !SSL_has_pending(ssl_)) return true;
             char c = 0;
             std::size_t n = 0;
             ERR_clear_error();
@@ -551,7 +583,11 @@ bool TTlsWSocket::ProcessIncoming()
         const std::uint64_t before = receiveCalls_;
         TCustomWSocket::TriggerDataAvailable(0);
         if (!Alive(g)) return true;
-        if (receiveCalls_ == before) return false;  // no new event before a Receive
+        if (receiveCalls_ == before) {
+            // No new OnDataAvailable before a Receive (the data, and the platform's, wait).
+            awaitingReceive_ = true;
+            return false;
+        }
     }
 }
 
@@ -577,6 +613,10 @@ void TTlsWSocket::EndOfStream(int SslError)
 
 int TTlsWSocket::Receive(void* Buffer, int BufferSize)
 {
+    if (SetupFailing()) {
+        SetLastErrorCode(WSAEWOULDBLOCK);
+        return -1;
+    }
     if (!ssl_) return TWSocket::Receive(Buffer, BufferSize);
     ++receiveCalls_;
     if (BufferSize < 0 || (!Buffer && BufferSize > 0)) {
@@ -586,6 +626,11 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize)
     if (handshaking_ || !connActive_) {
         SetLastErrorCode(WSAEWOULDBLOCK);
         return -1;
+    }
+    if (awaitingReceive_) {
+        // The Receive the delivery waited for: it goes on from the event loop.
+        awaitingReceive_ = false;
+        if (!inDelivery_) PostProcessIncoming();
     }
     if (BufferSize == 0) return 0;
     const std::uint64_t g = gen_;
@@ -622,6 +667,7 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize)
 
 int TTlsWSocket::Send(const void* Data, int Len)
 {
+    if (SetupFailing() && State() == wsConnected) return Len > 0 ? Len : 0;  // never sent
     if (!ssl_ || State() != wsConnected) return TWSocket::Send(Data, Len);
     if (Len <= 0) {
         if (connActive_) TCustomWSocket::Send(nullptr, 0);
@@ -661,35 +707,51 @@ bool TTlsWSocket::EncryptAndSend(const char* Data, std::size_t Len)
         }
         Data += written;
         Len -= written;
-        FlushOut();
+        // One Send of the user's brings one OnDataSent, as on a plain socket: the batches
+        // before the last go out without a write event of their own.
+        FlushOut(Len == 0);
         if (!Alive(g)) return false;
     }
     return true;
 }
 
-void TTlsWSocket::FlushOut()
+void TTlsWSocket::QueueRaw(const char* Data, int Len)
 {
-    if (!wbio_) return;
-    char* p = nullptr;
-    const long n = BIO_get_mem_data(wbio_, &p);
-    if (n <= 0) return;
-    const std::uint64_t g = gen_;
-    if (State() == wsConnected && HSocket() != INVALID_SOCKET) {
-        // A failed send may close the connection from inside Send: that is the network's end,
-        // not a Close of the user's.
-        const bool was = inFlush_;
-        inFlush_ = true;
-        TCustomWSocket::Send(p, static_cast<int>(n));
-        inFlush_ = was;
-    }
-    if (g == gen_ && wbio_) BIO_reset(wbio_);
+    QueueData(Data, Len);
+}
+
+void TTlsWSocket::FlushOut(bool UserData)
+{
+    if (!outPending_) return;
+    outPending_ = false;
+    if (State() != wsConnected || HSocket() == INVALID_SOCKET) return;
+    // The user's records go out as the base component's Send sends them (OnDataSent follows
+    // from the event loop); the layer's own (handshake, close_notify, answers to the peer)
+    // without an OnDataSent of their own. A failed send may close the connection from inside:
+    // that is the network's end, not a Close of the user's.
+    const bool was = inFlush_;
+    inFlush_ = true;
+    if (UserData)
+        TCustomWSocket::Send(nullptr, 0);
+    else
+        SendQueuedSilently();
+    inFlush_ = was;
 }
 
 void TTlsWSocket::TriggerDataSent(std::uint16_t Error)
 {
+    if (SetupFailing()) return;
+    if (ssl_ && pendingShutdown_ != 0) {
+        // close_notify has gone out behind everything queued: now the platform's shutdown.
+        const int how = pendingShutdown_;
+        pendingShutdown_ = 0;
+        TWSocket::Shutdown(how);
+        return;
+    }
     // The handshake's own flights are not the user's: OnDataSent is passed on only on a
-    // secured connection (its first one follows OnTlsHandshakeDone(0)).
-    if (ssl_ && (handshaking_ || !connActive_)) return;
+    // secured connection (its first one follows OnTlsHandshakeDone(0)), and not after this
+    // side's close_notify (nothing can be sent after it).
+    if (ssl_ && (handshaking_ || !connActive_ || closeNotifySent_)) return;
     TWSocket::TriggerDataSent(Error);
 }
 
@@ -702,8 +764,18 @@ std::int64_t TTlsWSocket::SendFile(int FileHandle, std::int64_t& Offset, std::in
     return TWSocket::SendFile(FileHandle, Offset, Count);
 }
 
+void TTlsWSocket::ReadLine(int Timeout, std::string& Line)
+{
+    if (ssl_ || SetupFailing()) {
+        ReportError("ReadLine: not available with TLS");
+        return;
+    }
+    TWSocket::ReadLine(Timeout, Line);
+}
+
 void TTlsWSocket::Resume()
 {
+    processPosted_ = false;  // a read event posted while paused was dropped
     TWSocket::Resume();
     if (ssl_ && connActive_ && SSL_has_pending(ssl_)) PostProcessIncoming();
 }
@@ -713,6 +785,15 @@ void TTlsWSocket::Resume()
 void TTlsWSocket::Close()
 {
     if (!inFlush_) ownClose_ = true;
+    if (ssl_ && connActive_ && !peerEof_ && netError_ == 0 && State() == wsConnected &&
+        HSocket() != INVALID_SOCKET) {
+        // Records that have arrived and nobody will read (TLS 1.3 session tickets, say) would
+        // turn the close into a reset, which can cost the peer the data it has not read yet:
+        // they are taken off the platform first (a bounded amount; they are dropped).
+        char scratch[16384];
+        for (int i = 0; i < 64 && TCustomWSocket::Receive(scratch, sizeof scratch) > 0; ++i) {
+        }
+    }
     const bool was = inClose_;
     inClose_ = true;
     TWSocket::Close();
@@ -739,30 +820,42 @@ void TTlsWSocket::CloseWithError(int Code)
 void TTlsWSocket::Shutdown(int How)
 {
     if ((How == SHUT_WR || How == SHUT_RDWR) && ssl_ && connActive_ && !closeNotifySent_ &&
-        HSocket() != INVALID_SOCKET)
+        HSocket() != INVALID_SOCKET) {
         SendCloseNotify();
+        if (!inClose_ && ssl_ && !AllSent()) {
+            // The platform's buffer is full: the shutdown follows when close_notify has gone.
+            pendingShutdown_ = How;
+            return;
+        }
+    }
     TWSocket::Shutdown(How);
 }
 
 void TTlsWSocket::SendCloseNotify()
 {
     closeNotifySent_ = true;
-    ERR_clear_error();
-    SSL_shutdown(ssl_);
-    ERR_clear_error();
     if (!inClose_) {
         // Behind the queued bytes, through the send queue.
+        ERR_clear_error();
+        SSL_shutdown(ssl_);
+        ERR_clear_error();
         FlushOut();
         return;
     }
     // Inside Close the send queue is about to be dropped: close_notify goes out only when
     // everything before it has gone (a peer must not take a cut stream for a complete one),
     // and straight to the platform, so that a failed send cannot start a second close.
-    char* p = nullptr;
-    const long n = BIO_get_mem_data(wbio_, &p);
-    if (n > 0 && AllSent())
-        (void)::send(HSocket(), p, static_cast<std::size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT);
-    BIO_reset(wbio_);
+    const bool everythingSent = !outPending_ && AllSent();
+    captured_.clear();
+    captureOut_ = true;
+    ERR_clear_error();
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+    captureOut_ = false;
+    outPending_ = false;
+    if (everythingSent && !captured_.empty())
+        (void)::send(HSocket(), captured_.data(), captured_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    captured_.clear();
 }
 
 void TTlsWSocket::EndHandshakeOnClose(std::uint16_t Error)
@@ -814,8 +907,11 @@ void TTlsWSocket::FreeSsl()
     held_.clear();
     if (!ssl_) return;
     SSL_set_app_data(ssl_, nullptr);
-    SSL_free(ssl_);  // frees both BIOs
+    SSL_free(ssl_);  // frees the BIO
     ssl_ = nullptr;
-    wbio_ = nullptr;
+    outPending_ = false;
+    processPosted_ = false;
+    pendingShutdown_ = 0;
+    SetChunkSize(0);
     ++gen_;
 }

@@ -11,30 +11,54 @@
 // handshake, the records and close_notify happen inside; the user only sees the events below.
 //
 //  - TLS on before Connect (SetTls(true)): after the TCP connection is up OnSessionConnected(0)
-//    fires as for a plain socket, then the handshake starts at once. Before Dup: the handshake
-//    starts at once after the handle is taken over (this side is the TLS client even though it
-//    accepted the TCP connection, as FTP data connections in active mode need). StartTls on a
-//    connected plain socket (after a server's "234" reply to AUTH TLS) starts it there.
+//    fires as for a plain socket, then the handshake starts at once (its first flight leaves
+//    from the event loop after the handler; what the handler sends is held, see below). Before
+//    Dup: the handshake starts at once after the handle is taken over (this side is the TLS
+//    client even though it accepted the TCP connection, as FTP data connections in active mode
+//    need). StartTls on a connected plain socket (after a server's "234" reply to AUTH TLS)
+//    starts it there and turns Tls on. A datagram socket never uses TLS.
 //  - OnTlsHandshakeDone(Error) fires once per handshake, from the event loop: 0 when the
 //    connection is secured and the certificate accepted (see below), else one of the Tls*
-//    numbers of TlsErrors.h (or a Winsock number when the network failed). After a failure the
-//    component closes the connection itself: OnSessionClosed(Error) follows with the same number.
-//  - Send before the handshake has completed is accepted: the bytes are held and encrypted when
-//    the handshake is done. No OnDataAvailable fires before OnTlsHandshakeDone(0).
-//  - The peer's close_notify followed by its TCP close is an orderly end: OnSessionClosed(0). A
-//    TCP close or reset without close_notify ends the connection with OnSessionClosed(13004,
-//    TlsErrTruncated) after every application byte received before it has been delivered; a
-//    record the layer cannot decrypt or a TLS alert ends it with 13005 (TlsErrProtocol).
-//  - Close, and Shutdown(1) or Shutdown(2), send this side's close_notify (after the held and
-//    queued bytes) before the TCP shutdown. Abort does not.
+//    numbers of TlsErrors.h (or a Winsock number when the network failed, e.g. 10054). After a
+//    failure the component closes the connection itself: OnSessionClosed(Error) follows with
+//    the same number. TlsErrorDetail tells why in words (OpenSSL's reason, such as "wrong
+//    version number", or the certificate's). A Close or Abort of the user's during the
+//    handshake ends it without OnTlsHandshakeDone.
+//  - Send before the handshake has completed (once the TCP connection is up; before that it
+//    fails as on a plain socket) is accepted: the bytes are held and encrypted when the
+//    handshake is done, before anything sent from OnTlsHandshakeDone. No OnDataAvailable fires
+//    before OnTlsHandshakeDone(0). The handshake's own records bring no OnDataSent; one
+//    OnDataSent(0) follows OnTlsHandshakeDone(0) (as one follows Connect or Dup on a plain
+//    socket). Each Send encrypts at once (records of up to 16 KiB, handed to the network in
+//    batches of up to 64 KiB of application bytes).
+//  - Receive gives decrypted bytes (as many records as fit in the buffer), -1 with LastError
+//    10035 when none are there, 0 after the peer's close_notify. As on a plain socket, no new
+//    OnDataAvailable fires until the handler has called Receive. ReadCount counts network
+//    bytes. ReadLine (the line mode) is refused while TLS is on.
+//  - The peer's close_notify is an orderly end: once the bytes before it have been delivered
+//    the component answers with its own close_notify and closes: OnSessionClosed(0), without
+//    waiting for the peer's TCP close. A TCP close or reset without close_notify ends the
+//    connection with OnSessionClosed(13004, TlsErrTruncated) after every application byte
+//    received before it has been delivered (unless this side had already sent its
+//    close_notify: then the peer's plain close is an orderly end too); a record the layer
+//    cannot decrypt or a TLS alert ends it with 13005 (TlsErrProtocol).
+//  - Shutdown(1) or Shutdown(2) send this side's close_notify behind the queued bytes before
+//    the TCP shutdown (when the platform's buffer is full, the TCP shutdown follows once
+//    close_notify has been handed over); no OnDataSent follows close_notify, and Send fails
+//    after it (10058). Close sends close_notify when everything queued has gone (Close drops
+//    unsent bytes as on a plain socket; then the peer is left to see the stream cut), after
+//    taking records that arrived and were not read off the platform (a close with unread
+//    bytes would be a reset). Abort sends none.
 //  - SendFile always returns -1 with LastError 10045 while TLS is on (the file's bytes must be
 //    encrypted: use Send).
 //
 // Certificates: the peer's chain is verified against the system's trusted authorities
-// (OpenSSL's default paths) and its name against TlsHostName (a DNS name or a dotted IPv4
-// address; empty: Addr). When TlsFingerprint is set, the certificate whose SHA-256 fingerprint
-// equals it is accepted whatever the verification found, and any other certificate is refused
-// (13003, TlsErrFingerprintMismatch) even when the authorities would accept it. Without a pin a
+// (OpenSSL's default paths) and its name against TlsHostName (a DNS name, also sent as SNI, or
+// a dotted IPv4 address; empty: Addr; set it for a connection taken over with Dup, whose Addr
+// is whatever the component held; with neither only the chain is checked). When
+// TlsFingerprint is set, the certificate whose SHA-256 fingerprint equals it is accepted
+// whatever the verification found, and any other certificate is refused (13003,
+// TlsErrFingerprintMismatch) even when the authorities would accept it. Without a pin a
 // certificate that fails verification is refused (13002, TlsErrCertificate). Before the
 // component decides, OnTlsVerify fires with the certificate's details (PeerCertificate) and
 // may set Accept; Accept starts as the decision above. The engine above never opens a dialog: it
@@ -42,8 +66,11 @@
 //
 // Sessions: once the handshake is done TlsSession returns the connection's session (resumable
 // by later connections to the same server, as FTP data connections must reuse the control
-// connection's session). SetTlsResumeSession before Connect, Dup or StartTls offers it;
-// TlsSessionReused tells, after the handshake, whether the server took it.
+// connection's session); with TLS 1.3 that is the newest session ticket the server has sent,
+// which arrives after the handshake (read by the first reply; null before). It stays
+// available after the connection has closed, until the next one starts. SetTlsResumeSession
+// before Connect, Dup or StartTls offers it; TlsSessionReused tells, after the handshake,
+// whether the server took it. One client context (TLS 1.2 at least) serves the whole process.
 #pragma once
 
 #include "net/TlsErrors.h"
@@ -121,6 +148,9 @@ public:
     void Shutdown(int How) override;
     std::int64_t SendFile(int FileHandle, std::int64_t& Offset, std::int64_t Count) override;
     void Resume() override;
+    // Reports "ReadLine: not available with TLS" while TLS is on (the line mode reads network
+    // bytes); the base component's otherwise.
+    void ReadLine(int Timeout, std::string& Line) override;
     // Also ends the TLS connection (the TLS properties are kept).
     void ResetToDefaults() override;
 
@@ -148,6 +178,7 @@ private:
     friend struct TTlsGlue;  // the OpenSSL callbacks (TlsWSocket.cpp)
 
     bool Alive(std::uint64_t Gen) const;
+    bool SetupFailing() const;
     void StartHandshake();
     void DoHandshake();
     void HandshakeFinished();
@@ -163,7 +194,8 @@ private:
     void PostProcessIncoming();
     void EndOfStream(int SslError);
     bool EncryptAndSend(const char* Data, std::size_t Len);
-    void FlushOut();
+    void QueueRaw(const char* Data, int Len);
+    void FlushOut(bool UserData = false);
     void SendCloseNotify();
     void CloseWithError(int Code);
     void FreeSsl();
@@ -179,7 +211,9 @@ private:
 
     // The TLS connection (null without one).
     struct ssl_st* ssl_ = nullptr;
-    struct bio_st* wbio_ = nullptr;  // encrypted bytes waiting for the base Send
+    bool outPending_ = false;        // encrypted bytes were queued and not yet sent
+    bool captureOut_ = false;        // encrypted bytes go to captured_ instead of the queue
+    std::string captured_;
     std::unique_ptr<QTimer> handshakeTimer_;
     std::uint64_t gen_ = 0;          // counts TLS connections and their ends
     bool handshaking_ = false;
@@ -187,6 +221,9 @@ private:
     std::string held_;               // application bytes sent before the handshake was done
     bool inDelivery_ = false;
     bool processPosted_ = false;
+    int pendingShutdown_ = 0;        // a Shutdown waiting for close_notify to leave the queue
+    bool readDry_ = false;           // the last raw read of this read event would block
+    bool awaitingReceive_ = false;   // a handler left decrypted data unread: wait for Receive
     std::uint64_t receiveCalls_ = 0;
     bool inClose_ = false;           // inside Close (the send queue is about to be dropped)
     bool inFlush_ = false;           // inside the raw Send of encrypted bytes
