@@ -169,15 +169,19 @@ public:
     {
         return (ssl_ && SSL_has_pending(ssl_)) || benchftp::Readable(fd_.Get(), timeoutMs, stop);
     }
-    // The end of the stream in order: close_notify (TLS), the sending direction shut down, then
-    // what the peer still sends is read to its end (bounded), so that nothing is reset.
-    void Finish(const std::atomic<bool>& stop)
+    // The end of the stream in order: close_notify (TLS) and the sending direction shut down.
+    void Finish()
     {
         if (ssl_) {
             SSL_shutdown(ssl_);
             ERR_clear_error();
         }
         ::shutdown(fd_.Get(), SHUT_WR);
+    }
+    // After Finish (and the final reply, which some clients wait for before they close): what
+    // the peer still sends is read to its end (bounded), so that the close resets nothing.
+    void Drain(const std::atomic<bool>& stop)
+    {
         char sink[4096];
         while (benchftp::Readable(fd_.Get(), 5000, stop) &&
                ::recv(fd_.Get(), sink, sizeof sink, 0) > 0) {
@@ -382,9 +386,10 @@ private:
                 }
             }
         }
-        data->Finish(stop_);
-        data.reset();
-        return Reply(sent ? "226 transfer complete" : "426 transfer aborted");
+        data->Finish();
+        const bool replied = Reply(sent ? "226 transfer complete" : "426 transfer aborted");
+        data->Drain(stop_);
+        return replied;
     }
 
     bool Stor(const std::string& name)
@@ -414,10 +419,11 @@ private:
                 }
                 if (!stored) break;
             }
-            data->Finish(stop_);
-            data.reset();
+            data->Finish();
             file.Reset();
-            return Reply(stored ? "226 transfer complete" : "451 upload cut short");
+            const bool replied = Reply(stored ? "226 transfer complete" : "451 upload cut short");
+            data->Drain(stop_);
+            return replied;
         }
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) return Reply("451 no pipe");

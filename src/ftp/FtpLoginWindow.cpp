@@ -464,7 +464,9 @@ void TForm1::ConnectButClick()
     // (once more at most: the same certificate is then accepted by its fingerprint).
     for (int attempt = 0; refusedCertificate_ && attempt < 2; ++attempt) {
         const TTlsCertificateInfo info = *std::exchange(refusedCertificate_, nullptr);
+        SetBusy(false);  // the question is answered with the normal cursor
         if (!AskTrustCertificate(info)) break;
+        SetBusy(true);
         Log(QStringLiteral("Connecting to ") + HostNameEdit->text() + QStringLiteral(" ..."));
         ConnectEngine();
     }
