@@ -180,15 +180,14 @@ void TForm1::BuildControls()
     grid->addWidget(HostNameEdit, 0, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("FTP Port"), PortEdit), 0, 2);
     grid->addWidget(PortEdit, 0, 3);
-    // Beside the host and port they belong with: how the connections to that server are made.
-    auto* modes = new QVBoxLayout;
-    modes->setSpacing(0);
-    modes->addWidget(PassiveCB);
-    modes->addWidget(TlsCB);
-    grid->addLayout(modes, 0, 4, 2, 1);
+    // Beside the host and port they belong with: how the connections to that server are made
+    // ("Use TLS" under "Passive Mode", over the port's column and its own, so that the host
+    // name keeps its width).
+    grid->addWidget(PassiveCB, 0, 4);
+    grid->addWidget(TlsCB, 1, 3, 1, 2);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Local Directory"), InitialLocalDirEdit),
                     1, 0);
-    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 3);
+    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 2);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Remote Directory"), InitialDirEdit), 2,
                     0);
     grid->addWidget(InitialDirEdit, 2, 1, 1, 4);
