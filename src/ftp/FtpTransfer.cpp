@@ -155,13 +155,6 @@ void TCustomFtpCli::SendDataPortCommand(bool First)
     try {
         // The listening socket is plain; the accepted connection gets TLS when it is taken over.
         d.SetTls(false);
-        d.SetProto("tcp");
-        d.SetAddr("0.0.0.0");
-        d.SetPort("0");
-        d.SetLingerOnOff(wsLingerOff);
-        d.SetLingerTimeout(0);
-        d.Listen();
-        FDataBound = TDataUse::Listening;
         cmd = ActivePortCommand();
     } catch (const std::exception& e) {
         if (First) throw;
@@ -193,6 +186,7 @@ void TCustomFtpCli::SendDataPortCommand(bool First)
 std::string TCustomFtpCli::ActivePortCommand()
 {
     TTlsWSocket& d = *FDataSocket;
+    d.SetProto("tcp");
     d.SetAddr("0.0.0.0");
     d.SetPort("0");
     d.SetLingerOnOff(wsLingerOff);
