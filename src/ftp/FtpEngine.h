@@ -473,13 +473,14 @@ public:
     bool Passive() const { return FPassive; }
     void SetPassive(bool Value) { FPassive = Value; }
     // TLS (default ftpTlsNone, plain FTP). ftpTlsExplicit: AUTH TLS after the greeting, then every
-    // command, reply and data connection is secured (see the header comment). Read when an Open
-    // step starts.
+    // command, reply and data connection is secured (see the header comment). Read by the Open
+    // step (when the greeting arrives).
     TFtpTlsMode TlsMode() const { return FTlsMode; }
     void SetTlsMode(TFtpTlsMode Value) { FTlsMode = Value; }
     // The SHA-256 fingerprint of a certificate the user trusts for this server (format of
     // TTlsCertificateInfo::Sha256Fingerprint; empty: none). With it, exactly that certificate is
-    // accepted on the control connection and any other refused. Read when an Open step starts.
+    // accepted on the control connection and any other refused. Read by the Open step (when
+    // the server has answered AUTH TLS).
     const std::string& TlsFingerprint() const { return FTlsFingerprint; }
     void SetTlsFingerprint(const std::string& Value) { FTlsFingerprint = Value; }
     // Show received data lines as "! Data: " lines.
