@@ -19,7 +19,7 @@ namespace {
 // that are no handshake after 234), "stall" (no handshake reply), and over a secured session
 // with one passive download of 102400 bytes: "cut" (60000 bytes, then TCP closed without
 // close_notify), "sized" (all bytes announced in the 150 reply, then cut the same way), "plain"
-// (a plain data connection after PROT P).
+// (a plain data connection after PROT P), "prot" (PROT P refused with 534).
 const char* const kScriptedTlsServer = R"PY(import os, socket, ssl, sys, time
 port, scenario, cert, key = sys.argv[1:5]
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -96,6 +96,8 @@ while True:
         c.send("331 password please")
     elif verb == "PASS":
         c.send("230 logged in")
+    elif verb == "PROT" and scenario == "prot":
+        c.send("534 PROT P refused")
     elif verb in ("PBSZ", "PROT", "TYPE"):
         c.send("200 ok")
     elif verb == "EPSV":
@@ -228,7 +230,8 @@ TEST(FtpTlsScripted, ConnectEndsBeforeTheLoginWhenTheSessionCannotBeSecured)
 }
 
 // A secured download whose data connection does not end in order is never a success, unless
-// the bytes announced in the 150 reply have all arrived.
+// the bytes announced in the 150 reply have all arrived; without PROT P no data connection is
+// made at all.
 TEST(FtpTlsScripted, DownloadEndsWellOnlyWithCloseNotifyOrTheAnnouncedSize)
 {
     if (!TlsPeersAvailable()) GTEST_SKIP() << "python3-openssl or openssl not available";
@@ -240,6 +243,7 @@ TEST(FtpTlsScripted, DownloadEndsWellOnlyWithCloseNotifyOrTheAnnouncedSize)
         {"cut", 426, "426 Data connection closed without TLS close_notify after "},
         {"sized", 0, ""},
         {"plain", 426, "426 Data: TLS handshake failed: "},
+        {"prot", 534, "534 PROT P refused"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.scenario);
@@ -269,6 +273,8 @@ TEST(FtpTlsScripted, DownloadEndsWellOnlyWithCloseNotifyOrTheAnnouncedSize)
         EXPECT_TRUE(log.Shows("> PROT P"));
         ftp.Quit();
         const QString transcript = script.Transcript();
+        EXPECT_EQ(transcript.contains(QLatin1String("TLS EPSV")), row.result != 534)
+            << transcript.toStdString();
         EXPECT_TRUE(transcript.contains(QLatin1String("TLS PASS pass")))
             << transcript.toStdString();
         ExpectNoCredentialsInTheClear(transcript);
