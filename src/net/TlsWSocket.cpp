@@ -28,6 +28,7 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 // An owned reference to an OpenSSL session.
 class TTlsSession {
@@ -267,6 +268,7 @@ void TTlsWSocket::ResetConnectionFlags()
     sessionReused_ = false;
     handshakeReported_ = false;
     pendingShutdown_ = 0;
+    shutdownAfterHandshake_ = 0;
     held_.clear();
 }
 
@@ -482,6 +484,10 @@ void TTlsWSocket::HandshakeFinished()
         TCustomWSocket::Send(nullptr, 0);
     }
     if (!Alive(g)) return;
+    if (const int how = std::exchange(shutdownAfterHandshake_, 0); how != 0) {
+        Shutdown(how);
+        if (!Alive(g)) return;
+    }
     ReportHandshakeEnd(0);
 }
 
@@ -819,6 +825,14 @@ void TTlsWSocket::CloseWithError(int Code)
 
 void TTlsWSocket::Shutdown(int How)
 {
+    if ((How == SHUT_WR || How == SHUT_RDWR) && ssl_ && handshaking_ &&
+        HSocket() != INVALID_SOCKET) {
+        // A TCP end in the middle of the handshake would fail it (and the held bytes would
+        // never go): the shutdown follows the handshake, behind the held bytes, with
+        // close_notify.
+        shutdownAfterHandshake_ = How;
+        return;
+    }
     if ((How == SHUT_WR || How == SHUT_RDWR) && ssl_ && connActive_ && !closeNotifySent_ &&
         HSocket() != INVALID_SOCKET) {
         SendCloseNotify();
@@ -912,6 +926,7 @@ void TTlsWSocket::FreeSsl()
     outPending_ = false;
     processPosted_ = false;
     pendingShutdown_ = 0;
+    shutdownAfterHandshake_ = 0;
     SetChunkSize(0);
     ++gen_;
 }

@@ -44,8 +44,9 @@
 //    cannot decrypt or a TLS alert ends it with 13005 (TlsErrProtocol).
 //  - Shutdown(1) or Shutdown(2) send this side's close_notify behind the queued bytes before
 //    the TCP shutdown (when the platform's buffer is full, the TCP shutdown follows once
-//    close_notify has been handed over); no OnDataSent follows close_notify, and Send fails
-//    after it (10058). Close sends close_notify when everything queued has gone (Close drops
+//    close_notify has been handed over); asked for during the handshake, they take effect when
+//    it has completed, behind the bytes held during it. No OnDataSent follows close_notify,
+//    and Send fails after it (10058). Close sends close_notify when everything queued has gone (Close drops
 //    unsent bytes as on a plain socket; then the peer is left to see the stream cut), after
 //    taking records that arrived and were not read off the platform (a close with unread
 //    bytes would be a reset). Abort sends none.
@@ -222,6 +223,7 @@ private:
     bool inDelivery_ = false;
     bool processPosted_ = false;
     int pendingShutdown_ = 0;        // a Shutdown waiting for close_notify to leave the queue
+    int shutdownAfterHandshake_ = 0; // a Shutdown of the sending side asked for mid-handshake
     bool readDry_ = false;           // the last raw read of this read event would block
     bool awaitingReceive_ = false;   // a handler left decrypted data unread: wait for Receive
     std::uint64_t receiveCalls_ = 0;

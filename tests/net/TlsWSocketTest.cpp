@@ -240,6 +240,36 @@ TEST(TTlsWSocket, CloseSendsCloseNotifyAfterTheDataAndSendFileIsRefused)
     EXPECT_EQ(sendFileError, WSAEOPNOTSUPP);
 }
 
+// An upload that ends before its handshake does (an empty or tiny file): the shutdown of the
+// sending side waits for the handshake, so the server reads the bytes and then close_notify.
+TEST(TTlsWSocket, ShutdownDuringTheHandshakeFollowsIt)
+{
+    ServerContext ctx(SelfSigned());
+    TlsPeer peer(ctx.Get());
+    std::string serverGot;
+    int serverEnd = -1;
+    peer.Serve([&](SSL* ssl, int) {
+        serverGot = SslReadN(ssl, 3);
+        char b;
+        std::size_t n = 0;
+        const int r = SSL_read_ex(ssl, &b, 1, &n);
+        serverEnd = SSL_get_error(ssl, r);
+        SSL_shutdown(ssl);
+    });
+    Client c;
+    c.s.SetTlsFingerprint(SelfSigned().Fingerprint());
+    c.s.OnSessionConnected = [&](QObject*, std::uint16_t) {
+        c.s.Send("abc", 3);
+        c.s.Shutdown(1);
+    };
+    c.Connect(peer.Port());
+    ASSERT_TRUE(c.WaitClosed()) << Joined(c.log.events);
+    peer.Join();
+    EXPECT_EQ(serverGot, "abc");
+    EXPECT_EQ(serverEnd, SSL_ERROR_ZERO_RETURN);
+    EXPECT_EQ(c.ClosedWith(), 0) << c.s.TlsErrorDetail();
+}
+
 TEST(TTlsWSocket, ReadLineIsRefusedWhileTlsIsOn)
 {
     ServerContext ctx(SelfSigned());
