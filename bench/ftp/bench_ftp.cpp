@@ -4,6 +4,12 @@
 //  - "vsftpd": started by the benchmark with a configuration of its own on a free port (anonymous
 //    access to a writable directory), only where /usr/sbin/vsftpd is installed;
 //  - "pyftpdlib": Debian's, as the tests use it (it caps curl near 300 MB/s here).
+// Each server that can is measured again with explicit FTPS (mode "active/TLS", "passive/TLS"):
+// the server thread with AUTH TLS, PBSZ, PROT P and TLS data connections of its own (OpenSSL,
+// blocking, 1 MiB reads and writes), and a second pyftpdlib with its TLS handler; both with a
+// self-signed certificate made by openssl at start, which the engine trusts by its fingerprint
+// and curl with --ssl-reqd -k. Where curl cannot complete the session (CurlCompletes) the row
+// has no curl figure ("n/a").
 // Every figure is one whole session (connect, login, TYPE I, the transfer; curl does not send QUIT
 // and the engine's QUIT is not timed), for the engine as for curl (curl -P 127.0.0.1 --disable-eprt
 // for active mode, its default EPSV for passive), on the same server and file; the best of N runs
@@ -13,7 +19,8 @@
 // thread in passive mode into a pipe whose reader checks every byte, and the growth of the
 // process's resident memory (peak during the download minus before it) is printed.
 //
-// bench_ftp [MiB=1024] [runs=3] [all|thread|vsftpd|pyftpdlib] [memory|nomemory]
+// bench_ftp [MiB=1024] [runs=3] [all|thread|vsftpd|pyftpdlib|tls] [memory|nomemory]
+// ("tls": only the TLS rows; a server's name: its plain and TLS rows)
 #include "BenchFtpServer.h"
 #include "ftp/FtpEngine.h"
 #include "peers/FtpServerFixture.h"
@@ -35,6 +42,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +60,8 @@ struct Server {
     QString user;
     QString password;
     QString directory;
+    bool tls = false;         // explicit FTPS
+    std::string fingerprint;  // of the server's certificate (TLS)
 };
 
 bool MakeFile(const QString& path, qint64 size)
@@ -126,8 +136,15 @@ qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& loca
     ftp.SetTimeout(60);
     ftp.SetPassive(passive);
     ftp.SetBinary(true);
+    if (s.tls) {
+        ftp.SetTlsMode(ftpTlsExplicit);
+        ftp.SetTlsFingerprint(s.fingerprint);
+    }
     ftp.SetHostFileName(remote.toStdString());
     ftp.SetLocalFileName(QFile::encodeName(local).toStdString());
+    // BENCH_FTP_TRACE=1 prints the engine's display stream (to see where a run stops).
+    if (std::getenv("BENCH_FTP_TRACE"))
+        ftp.OnDisplay = [](QObject*, std::string& line) { std::printf("    %s\n", line.c_str()); };
     QElapsedTimer t;
     const double cpu = CpuMs(RUSAGE_THREAD);
     t.start();
@@ -141,6 +158,14 @@ qint64 EngineRun(const Server& s, bool passive, bool upload, const QString& loca
     return ok ? ns : -1;
 }
 
+// Whether curl (7.88, Debian 12) completes a session of this kind here: not active-mode FTPS
+// (it accepts the data connection and never begins its handshake), and not FTPS with
+// pyftpdlib's TLS handler (the data connection is reset: "curl: (35) Recv failure").
+bool CurlCompletes(const Server& s, bool passive)
+{
+    return !s.tls || (passive && s.name != "pyftpdlib");
+}
+
 // One curl session; the elapsed nanoseconds, or -1 on failure.
 qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
                const QString& remote, double& cpuMs)
@@ -150,6 +175,10 @@ qint64 CurlRun(const Server& s, bool passive, bool upload, const QString& local,
                             .arg(s.port)
                             .arg(remote);
     QStringList args = {QStringLiteral("-s"), QStringLiteral("-S")};
+    // A TLS session that goes wrong must not hold the benchmark for ever.
+    if (s.tls)
+        args << QStringLiteral("--ssl-reqd") << QStringLiteral("-k") << QStringLiteral("--max-time")
+             << QStringLiteral("300");
     if (!passive)
         args << QStringLiteral("-P") << QStringLiteral("127.0.0.1")
              << QStringLiteral("--disable-eprt");
@@ -310,6 +339,8 @@ bool MemoryRun(const Server& s)
 
 int main(int argc, char** argv)
 {
+    // A TLS peer that goes away must not end the benchmark through SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     const qint64 mib = argc > 1 ? std::max(1LL, std::atoll(argv[1])) : 1024;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
@@ -331,18 +362,34 @@ int main(int argc, char** argv)
     // vsftpd refuses a writable anonymous root: the files live in a directory below it.
     ::chmod(QFile::encodeName(root).constData(), 0755);
 
+    // The certificate of the TLS rows.
+    QTemporaryDir certDir;
+    QString cert, key, fingerprint;
+    const bool tlsReady =
+        certDir.isValid() && testsupport::MakeSelfSignedCertificate(certDir.path(), cert, key,
+                                                                    fingerprint);
+    if (!tlsReady) std::printf("openssl could not make a certificate: no TLS rows\n");
+
     std::vector<Server> servers;
     benchftp::BenchFtpServer thread(root.toStdString());
-    if ((which == "all" || which == "thread" || memory) && thread.Start())
+    const bool threadTls =
+        tlsReady && thread.SetTls(QFile::encodeName(cert).toStdString(),
+                                  QFile::encodeName(key).toStdString());
+    if ((which == "all" || which == "thread" || which == "tls" || memory) && thread.Start()) {
         servers.push_back(
-            {"thread", thread.Port(), QStringLiteral("bench"), QStringLiteral("bench"), root});
+            {"thread", thread.Port(), QStringLiteral("bench"), QStringLiteral("bench"), root,
+             false, {}});
+        if (threadTls)
+            servers.push_back({"thread", thread.Port(), QStringLiteral("bench"),
+                               QStringLiteral("bench"), root, true, fingerprint.toStdString()});
+    }
     Vsftpd vsftpd;
     if (which == "all" || which == "vsftpd") {
         if (!Vsftpd::Installed())
             std::printf("vsftpd: not installed, no column\n");
         else if (vsftpd.Start(root))
             servers.push_back({"vsftpd", vsftpd.Port(), QStringLiteral("anonymous"),
-                               QStringLiteral("bench"), root});
+                               QStringLiteral("bench"), root, false, {}});
     }
     testsupport::PyFtpServer pyftpdlib;
     if (which == "all" || which == "pyftpdlib") {
@@ -350,16 +397,29 @@ int main(int argc, char** argv)
             std::printf("pyftpdlib: not available (python3-pyftpdlib), no column\n");
         else if (pyftpdlib.Start(root))
             servers.push_back(
-                {"pyftpdlib", pyftpdlib.Port(), pyftpdlib.User(), pyftpdlib.Password(), root});
+                {"pyftpdlib", pyftpdlib.Port(), pyftpdlib.User(), pyftpdlib.Password(), root,
+                 false, {}});
+    }
+    testsupport::PyFtpServer pyftpdlibTls;
+    pyftpdlibTls.SetTls(true);
+    if (which == "all" || which == "pyftpdlib" || which == "tls") {
+        if (!testsupport::PyFtpServer::TlsAvailable())
+            std::printf("pyftpdlib TLS: not available (python3-openssl, openssl), no rows\n");
+        else if (pyftpdlibTls.Start(root))
+            servers.push_back({"pyftpdlib", pyftpdlibTls.Port(), pyftpdlibTls.User(),
+                               pyftpdlibTls.Password(), root, true,
+                               pyftpdlibTls.CertificateFingerprint().toStdString()});
     }
     if (!haveCurl) std::printf("curl not found: no reference figures\n");
 
     bool allOk = true;
-    std::printf("%-10s %-8s %-9s %10s %10s %7s %11s %11s\n", "server", "mode", "direction",
+    std::printf("%-10s %-11s %-9s %10s %10s %7s %11s %11s\n", "server", "mode", "direction",
                 "engine", "curl", "ratio", "engine CPU", "curl CPU");
     for (const Server& s : servers) {
-        if (which != "all" && which != s.name) continue;
+        if (which != "all" && which != s.name && !(which == "tls" && s.tls)) continue;
+        const char* const modeNames[2][2] = {{"active", "passive"}, {"active/TLS", "passive/TLS"}};
         for (const bool passive : {false, true}) {
+            const char* const mode = modeNames[s.tls ? 1 : 0][passive ? 1 : 0];
             for (const bool upload : {false, true}) {
                 qint64 bestEngine = -1;
                 qint64 bestCurl = -1;
@@ -377,22 +437,21 @@ int main(int argc, char** argv)
                                   upload ? upName : QStringLiteral("source.bin"), why, cpu);
                     const bool eOk = e > 0 && SameFiles(source, upload ? upPath : down);
                     if (!eOk) {
-                        std::printf("  engine %s %s %s failed: %s\n", s.name.c_str(),
-                                    passive ? "passive" : "active", upload ? "upload" : "download",
-                                    why.c_str());
+                        std::printf("  engine %s %s %s failed: %s\n", s.name.c_str(), mode,
+                                    upload ? "upload" : "download", why.c_str());
                         allOk = false;
                     } else {
                         if (bestEngine < 0 || e < bestEngine) bestEngine = e;
                         if (engineCpu < 0 || cpu < engineCpu) engineCpu = cpu;
                     }
                     QFile::remove(upload ? upPath : down);
-                    if (!haveCurl) continue;
+                    if (!haveCurl || !CurlCompletes(s, passive)) continue;
                     const qint64 c = CurlRun(s, passive, upload, upload ? source : down,
                                              upload ? upName : QStringLiteral("source.bin"), cpu);
                     const bool cOk = c > 0 && SameFiles(source, upload ? upPath : down);
                     if (!cOk) {
-                        std::printf("  curl %s %s %s failed\n", s.name.c_str(),
-                                    passive ? "passive" : "active", upload ? "upload" : "download");
+                        std::printf("  curl %s %s %s failed\n", s.name.c_str(), mode,
+                                    upload ? "upload" : "download");
                         allOk = false;
                     } else {
                         if (bestCurl < 0 || c < bestCurl) bestCurl = c;
@@ -402,10 +461,14 @@ int main(int argc, char** argv)
                 }
                 const double em = bestEngine > 0 ? MBps(size, bestEngine) : 0;
                 const double cm = bestCurl > 0 ? MBps(size, bestCurl) : 0;
-                std::printf("%-10s %-8s %-9s %10.1f %10.1f %7.2f %8.0f ms %8.0f ms\n",
-                            s.name.c_str(), passive ? "passive" : "active",
-                            upload ? "upload" : "download", em, cm, cm > 0 ? em / cm : 0.0,
-                            engineCpu, curlCpu);
+                if (!haveCurl || CurlCompletes(s, passive))
+                    std::printf("%-10s %-11s %-9s %10.1f %10.1f %7.2f %8.0f ms %8.0f ms\n",
+                                s.name.c_str(), mode, upload ? "upload" : "download", em, cm,
+                                cm > 0 ? em / cm : 0.0, engineCpu, curlCpu);
+                else
+                    std::printf("%-10s %-11s %-9s %10.1f %10s %7s %8.0f ms %11s\n",
+                                s.name.c_str(), mode, upload ? "upload" : "download", em, "n/a",
+                                "", engineCpu, "");
                 std::fflush(stdout);
             }
         }

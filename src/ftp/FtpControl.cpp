@@ -136,9 +136,9 @@ TCustomFtpCli::TCustomFtpCli(QObject* AOwner) : QObject(AOwner)
 {
     FNotifier = std::make_unique<ftp::detail::TFtpNotifier>(*this);
     FDataBlock = std::make_unique<char[]>(kDataBlockSize);
-    FControlSocket = std::make_unique<TWSocket>();
-    FDataSocket = std::make_unique<TWSocket>();
-    TWSocket& c = *FControlSocket;
+    FControlSocket = std::make_unique<TTlsWSocket>();
+    FDataSocket = std::make_unique<TTlsWSocket>();
+    TTlsWSocket& c = *FControlSocket;
     c.OnDnsLookupDone = [this](QObject*, std::uint16_t e) {
         Guarded([&] { ControlDnsLookupDone(e); });
     };
@@ -151,6 +151,12 @@ TCustomFtpCli::TCustomFtpCli(QObject* AOwner) : QObject(AOwner)
     c.OnSessionClosed = [this](QObject*, std::uint16_t e) {
         Guarded([&] { ControlSessionClosed(e); });
     };
+    c.OnTlsVerify = [this](QObject*, const TTlsCertificateInfo& info, bool&) {
+        Guarded([&] { ControlTlsVerify(info); });
+    };
+    c.OnTlsHandshakeDone = [this](QObject*, std::uint16_t e) {
+        Guarded([&] { ControlTlsHandshakeDone(e); });
+    };
     BindDataSocketEvents();
 }
 
@@ -158,7 +164,9 @@ TCustomFtpCli::~TCustomFtpCli()
 {
     // The sockets close without firing events when they go; their handlers are dropped first so
     // that nothing can reach a half-destroyed engine.
-    for (TWSocket* s : {FControlSocket.get(), FDataSocket.get()}) {
+    for (TTlsWSocket* s : {FControlSocket.get(), FDataSocket.get()}) {
+        s->OnTlsVerify = nullptr;
+        s->OnTlsHandshakeDone = nullptr;
         s->OnDnsLookupDone = nullptr;
         s->OnSessionConnected = nullptr;
         s->OnDataAvailable = nullptr;
@@ -358,6 +366,10 @@ void TCustomFtpCli::StartCommand(TFtpRequest Request, TFtpStep Step, const std::
     CheckReady();
     if (!FSessionOpen) throw FtpException("FTP component not connected");
     CheckCommandLine(Cmd);
+    // With TLS asked for nothing but QUIT goes out on a connection that is not secured (the
+    // mode was changed after the connect): the password in particular never does.
+    if (FTlsMode == ftpTlsExplicit && !FControlSocket->TlsActive() && Step != stQuit)
+        throw FtpException("TLS was asked for and the control connection is not secured");
     const TFtpState stateBefore = FState;
     const TFtpRequest requestBefore = FRequestType;
     std::string messageBefore;
@@ -597,6 +609,10 @@ void TCustomFtpCli::OpenAsync()
     FReplyAwaited = false;
     FRequestResult = 0;
     FDoneAction = nullptr;
+    // A new session: plain until AUTH TLS, nothing protected, no certificate yet.
+    FControlSocket->SetTls(false);
+    FDataProtected = false;
+    FPeerCertificate = TTlsCertificateInfo{};
     const TFtpState stateBefore = FState;
     SetFtpState(fsLookingUp);
     try {
@@ -756,6 +772,11 @@ bool TCustomFtpCli::ProcessReplyLine(std::uint16_t Error)
         }
         SetFtpState(fsConnected);
         Fire(OnSessionConnected, this, Error);
+        if (FTlsMode == ftpTlsExplicit && FSessionOpen) {
+            // The Open step goes on with AUTH TLS and ends when the connection is secured.
+            StartAuthTls();
+            return true;
+        }
         TriggerRequestDone(0);
         return true;
     }

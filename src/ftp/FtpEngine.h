@@ -1,6 +1,6 @@
 // TCustomFtpCli / TFtpClient: the non-visual FTP client engine (client side of RFC 959, with
-// active and passive data connections). GUI-free: Qt Core and the socket component (net) only, so
-// it is tested and benchmarked headless.
+// active and passive data connections, and explicit FTPS of RFC 4217). GUI-free: Qt Core and the
+// socket component (net) only, so it is tested and benchmarked headless.
 //
 // Model
 //  - Two TWSocket components: the control connection (commands out, numbered replies in) and the
@@ -66,6 +66,43 @@
 // reports the bytes so far before the first block, then at most every kProgressIntervalMs ms while
 // data flows, and once more with the final count when the data has ended; every block still
 // refreshes Timeout.
+//
+// TLS (explicit FTPS, RFC 4217), TlsMode ftpTlsExplicit; with ftpTlsNone (the default) nothing
+// below happens and the engine is plain FTP. Both sockets are TTlsWSocket (net/TlsWSocket.h).
+//  - Open step: after the 220 greeting "AUTH TLS"; 234 starts the handshake on the control
+//    connection (TlsHostName := HostName, the pin := TlsFingerprint), and the step ends when it
+//    is done ("! TLS: TLSv1.3 TLS_AES_256_GCM_SHA384"). Bytes behind the 234 reply (sent in the
+//    clear) are dropped. Any other reply ends the step, and the chain, with that reply's code
+//    ("! The server refused AUTH TLS: ..."; ErrorMessage the reply) and the control connection
+//    is closed: USER and PASS never go out. A failed handshake ends it with the layer's number
+//    (13001 to 13007, or a Winsock number) and ErrorMessage "500 TLS ...: ... (TLS error #N)";
+//    a refused certificate (13002) names its fingerprint and the reason, a pin that differs
+//    (13003) names both fingerprints ("expected A, presented B"), and OnTlsCertificate fires
+//    with the certificate before the request completes. Without a pin a certificate is
+//    accepted only when the system's authorities verify it and its name.
+//  - While TlsMode is ftpTlsExplicit, no command but QUIT starts on a connection that is not
+//    secured (FtpException "TLS was asked for and the control connection is not secured").
+//  - PBSZ 0 and PROT P go out once per session, as the first commands of the session's first
+//    Port step (before PORT or EPSV; a 2xx reply is accepted). A refusal ends that step with the
+//    server's reply, and no data connection is made in the clear.
+//  - Every data connection is TLS after PROT P: in active mode the accepted connection (this side
+//    is the TLS client), in passive mode the connection made to the server. It offers the
+//    control connection's TLS session for resumption and is pinned to the certificate the control
+//    connection accepted. The transfer command goes out without waiting for the data
+//    handshake (some servers begin it only after the command).
+//  - A download ends successfully only when the server closes the data connection with
+//    close_notify, or, when it closes without close_notify, after exactly the bytes its 150 reply
+//    announced ("(N bytes)", not after REST). Any other cut, a failed data handshake (also a
+//    server that opens a plain data connection after PROT P) or a TLS error on it ends the
+//    transfer with 426 (ErrorMessage "426 ..."), whatever the server replies; the engine does not
+//    report the partial file complete. An upload goes through Send (SendFile cannot encrypt) in
+//    kSendBlocksPerRound blocks of kDataBlockSize per event-loop round; at the end of its file the
+//    engine's Shutdown(1) sends close_notify before the TCP shutdown, then the server's reply is
+//    awaited as in plain FTP (a server that then closes without close_notify changes nothing).
+//  - A handshake that stalls ends, in the synchronous operations, by Timeout (nothing moves, so
+//    nothing refreshes it); asynchronous requests have no time limit of their own, as in plain
+//    FTP. Chains, events, progress, restart, abort, 64-bit counts and the result codes are those of
+//    plain FTP.
 //
 // Results readable after a request: ErrorMessage (first failing reply line of the request; a
 // chained request clears it at its start), StatusCode and LastResponse (the last reply line read;
@@ -151,7 +188,7 @@
 //    MultiThreaded).
 #pragma once
 
-#include "net/WSocket.h"
+#include "net/TlsWSocket.h"
 
 #include <QFile>
 #include <QObject>
@@ -282,6 +319,14 @@ using TFtpCommand = std::function<void(QObject* Sender, std::string& Cmd)>;
 using TFtpRequestDone =
     std::function<void(QObject* Sender, TFtpRequest RqType, std::uint16_t Error)>;
 using TFtpReadyToTransmit = std::function<void(QObject* Sender, bool& bCancel)>;
+using TFtpTlsCertificate =
+    std::function<void(QObject* Sender, const TTlsCertificateInfo& Info)>;
+
+// TLS use of the engine (TlsMode): none (plain FTP), or explicit TLS required (AUTH TLS).
+enum TFtpTlsMode : std::uint8_t {
+    ftpTlsNone = 0,
+    ftpTlsExplicit = 1,
+};
 
 namespace ftp::detail {
 class TFtpNotifier;
@@ -427,6 +472,17 @@ public:
     // (EPSV, or PASV) instead of listening for it (PORT). Read when a Port step starts.
     bool Passive() const { return FPassive; }
     void SetPassive(bool Value) { FPassive = Value; }
+    // TLS (default ftpTlsNone, plain FTP). ftpTlsExplicit: AUTH TLS after the greeting, then every
+    // command, reply and data connection is secured (see the header comment). Read by the Open
+    // step (when the greeting arrives).
+    TFtpTlsMode TlsMode() const { return FTlsMode; }
+    void SetTlsMode(TFtpTlsMode Value) { FTlsMode = Value; }
+    // The SHA-256 fingerprint of a certificate the user trusts for this server (format of
+    // TTlsCertificateInfo::Sha256Fingerprint; empty: none). With it, exactly that certificate is
+    // accepted on the control connection and any other refused. Read by the Open step (when
+    // the server has answered AUTH TLS).
+    const std::string& TlsFingerprint() const { return FTlsFingerprint; }
+    void SetTlsFingerprint(const std::string& Value) { FTlsFingerprint = Value; }
     // Show received data lines as "! Data: " lines.
     bool DisplayFlag() const { return FDisplayFlag; }
     void SetDisplayFlag(bool Value) { FDisplayFlag = Value; }
@@ -455,8 +511,12 @@ public:
     TFtpStep LastStep() const { return FLastStep; }
     TFtpStepSet StepSet() const { return FStepSet; }
     bool SessionOpen() const { return FSessionOpen; }
-    TWSocket* ControlSocket() const { return FControlSocket.get(); }
-    TWSocket* DataSocket() const { return FDataSocket.get(); }
+    TTlsWSocket* ControlSocket() const { return FControlSocket.get(); }
+    TTlsWSocket* DataSocket() const { return FDataSocket.get(); }
+    // The control connection's certificate of the last TLS handshake (empty fields before one).
+    const TTlsCertificateInfo& PeerCertificate() const { return FPeerCertificate; }
+    // The control connection is secured (AUTH TLS and its handshake done) and still open.
+    bool TlsActive() const { return FControlSocket->TlsActive(); }
     // An active-mode transfer command has gone out and the server has not connected yet.
     bool AwaitingDataConnection() const;
     // The last synchronous wait timed out while AwaitingDataConnection (cleared when the next
@@ -465,6 +525,8 @@ public:
 
     // Blocks of the data path and the pace of OnProgress (see the header comment).
     static constexpr int kDataBlockSize = 256 * 1024;
+    // Blocks an upload queues per round of the event loop when it goes through Send (TLS).
+    static constexpr int kSendBlocksPerRound = 4;
     static constexpr std::uint32_t kProgressIntervalMs = 50;
 
     // ---- Events ------------------------------------------------------------------------------
@@ -478,6 +540,11 @@ public:
     TFtpRequestDone OnRequestDone;
     TNotifyEvent OnStateChange;
     TFtpReadyToTransmit OnReadyToTransmit;
+    // The control connection's certificate was refused (not verified by the system's
+    // authorities and not the one of TlsFingerprint, or another than TlsFingerprint names); fired
+    // before the connect request completes (with 13002 or 13003). The engine never asks the user:
+    // its owner may, and connect again with the fingerprint set.
+    TFtpTlsCertificate OnTlsCertificate;
 
 protected:
     using TReplyHandler = void (TCustomFtpCli::*)();
@@ -555,8 +622,8 @@ protected:
     std::uint16_t FShareModeWord = 16;
     bool FAppendFlag = false;
     bool FDisplayFlag = false;
-    std::unique_ptr<TWSocket> FControlSocket;
-    std::unique_ptr<TWSocket> FDataSocket;
+    std::unique_ptr<TTlsWSocket> FControlSocket;
+    std::unique_ptr<TTlsWSocket> FDataSocket;
     std::uint32_t FStartTime = 0;
     std::uint32_t FStopTime = 0;
     TFtpState FState = fsReady;
@@ -593,6 +660,9 @@ protected:
     bool FPutDataClosed = false;
     bool FPassive = false;
     bool FTimedOutAwaitingData = false;
+    TFtpTlsMode FTlsMode = ftpTlsNone;
+    std::string FTlsFingerprint;
+    TTlsCertificateInfo FPeerCertificate;
 
 private:
     friend class ftp::detail::TFtpNotifier;
@@ -641,8 +711,29 @@ private:
     // The final count of a transfer, when OnProgress has not reported it yet.
     bool ReportFinalProgress();
 
+    // TLS: AUTH TLS and the control connection's handshake, PBSZ and PROT before the first data
+    // connection, the data connections' handshakes.
+    void StartAuthTls();
+    void AuthTlsReply();
+    void TlsWaitReply();
+    void ControlTlsVerify(const TTlsCertificateInfo& Info);
+    void ControlTlsHandshakeDone(std::uint16_t Error);
+    void DataTlsHandshakeDone(std::uint16_t Error);
+    void PbszReply();
+    void ProtReply();
+    // Prepares the data socket for its next connection: TLS when the session is secured.
+    void PrepareDataTls();
+    // The data connection ended with Error; what that means for the transfer under TLS (a cut
+    // without close_notify before the end, a failed handshake) is decided here.
+    std::uint16_t JudgeDataClose(std::uint16_t Error, bool Upload);
+    // The command that opens the data connection (PORT or EPSV), after PBSZ and PROT when needed.
+    // First: the step's first command (StartCommand), else one that follows in the same step.
+    void SendDataPortCommand(bool First);
+    // Listens on the data socket's free port: "PORT h1,h2,h3,h4,p1,p2" for it.
+    std::string ActivePortCommand();
+
     // Passive mode.
-    void StartPassive();
+    void StartPassive(bool First);
     void EpsvReply();
     void PasvReply();
     void PassiveConnectingReply();
@@ -686,6 +777,10 @@ private:
     std::int64_t FProgressCount = 0;  // with which count
     bool FAbortClosing = false;       // AbortAsync is closing the control connection
     bool FChainStarting = false;      // StartChain runs the first step for its caller
+    bool FDataProtected = false;      // PBSZ 0 and PROT P accepted in this session
+    bool FTlsDataFailed = false;      // the data connection's TLS handshake failed
+    bool FShutdownAfterHandshake = false;  // an upload's end waits for its data handshake
+    std::int64_t FAnnouncedSize = -1; // bytes the 150 reply of a download announced (-1: none)
 };
 
 // The component as the program places it: the published properties plus Timeout, MultiThreaded,

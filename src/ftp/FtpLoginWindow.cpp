@@ -2,6 +2,7 @@
 
 #include "editor/EditorWindow.h"
 #include "frame/FrameCommands.h"
+#include "frame/MessageBoxes.h"
 #include "ftp/FtpListing.h"
 #include "ftp/FtpTransferWindow.h"
 #include "ftp/FtpWindowHelpers.h"
@@ -117,6 +118,7 @@ TForm1::~TForm1()
     FtpClient1->OnSessionConnected = nullptr;
     FtpClient1->OnSessionClosed = nullptr;
     FtpClient1->OnRequestDone = nullptr;
+    FtpClient1->OnTlsCertificate = nullptr;
     if (transfer_ && transfer_->Operations() == this) transfer_->SetOperations(nullptr);
     FormDestroy();
     DiscardDownload(download_);
@@ -162,6 +164,7 @@ void TForm1::BuildControls()
     AutoDirCB = Check(Panel2, "AutoDirCB", QStringLiteral("Directory Listings"));
     ForceLowerCB = Check(Panel2, "ForceLowerCB", QStringLiteral("Force Lowercase Filenames"));
     PassiveCB = Check(Panel2, "PassiveCB", QStringLiteral("Passive Mode"));
+    TlsCB = Check(Panel2, "TlsCB", QStringLiteral("Use TLS (explicit FTPS)"));
     ChkProxy = Check(Panel2, "ChkProxy", QStringLiteral("Use Proxy"));
     TxtProxyName = Edit(Panel2, "TxtProxyName");
     TxtProxyPort = Edit(Panel2, "TxtProxyPort");
@@ -177,11 +180,14 @@ void TForm1::BuildControls()
     grid->addWidget(HostNameEdit, 0, 1);
     grid->addWidget(Caption(Panel2, QStringLiteral("FTP Port"), PortEdit), 0, 2);
     grid->addWidget(PortEdit, 0, 3);
-    // Beside the host and port it belongs with: how the data connections of that server are made.
+    // Beside the host and port they belong with: how the connections to that server are made
+    // ("Use TLS" under "Passive Mode", over the port's column and its own, so that the host
+    // name keeps its width).
     grid->addWidget(PassiveCB, 0, 4);
+    grid->addWidget(TlsCB, 1, 3, 1, 2);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Local Directory"), InitialLocalDirEdit),
                     1, 0);
-    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 4);
+    grid->addWidget(InitialLocalDirEdit, 1, 1, 1, 2);
     grid->addWidget(Caption(Panel2, QStringLiteral("Initial Remote Directory"), InitialDirEdit), 2,
                     0);
     grid->addWidget(InitialDirEdit, 2, 1, 1, 4);
@@ -245,6 +251,9 @@ void TForm1::BindEngine()
     FtpClient1->OnRequestDone = [this](QObject* s, TFtpRequest r, std::uint16_t e) {
         FtpClient1RequestDone(s, r, e);
     };
+    FtpClient1->OnTlsCertificate = [this](QObject* s, const TTlsCertificateInfo& info) {
+        FtpClient1TlsCertificate(s, info);
+    };
 }
 
 void TForm1::FormCreate()
@@ -299,6 +308,8 @@ void TForm1::ReadProfile(const QString& name)
     ForceLowerCB->setChecked(p.ForceLower);
     AutoDirCB->setChecked(p.AutoDir);
     PassiveCB->setChecked(p.Passive);
+    TlsCB->setChecked(p.Tls);
+    TlsFingerprint = p.TlsFingerprint;
     ChkProxy->setChecked(p.ChkProxy);
     TxtProxyName->setText(p.TxtProxyName);
     TxtProxyPort->setText(p.TxtProxyPort);
@@ -328,6 +339,8 @@ ftp::TFtpProfile TForm1::CurrentProfile() const
     p.ForceLower = ForceLowerCB->isChecked();
     p.AutoDir = AutoDirCB->isChecked();
     p.Passive = PassiveCB->isChecked();
+    p.Tls = TlsCB->isChecked();
+    p.TlsFingerprint = TlsFingerprint;
     p.ChkProxy = ChkProxy->isChecked();
     p.TxtProxyName = TxtProxyName->text();
     p.TxtProxyPort = TxtProxyPort->text();
@@ -395,6 +408,7 @@ void TForm1::NewSiteButClick()
     PortEdit->setText(QStringLiteral("21"));
     ForceLowerCB->setChecked(true);
     AutoDirCB->setChecked(true);
+    TlsFingerprint.clear();  // a new site trusts no certificate yet
     if (SaveProfileCB->isChecked()) UpdateProfile();
 }
 
@@ -444,7 +458,26 @@ void TForm1::ConnectButClick()
     } cursorBack{this};
     QCoreApplication::processEvents();
 
+    ConnectEngine();
+    // A certificate the engine refused: the user decides, and a trusted one is tried again
+    // (once more at most: the same certificate is then accepted by its fingerprint).
+    for (int attempt = 0; refusedCertificate_ && attempt < 2; ++attempt) {
+        const TTlsCertificateInfo info = *std::exchange(refusedCertificate_, nullptr);
+        SetBusy(false);  // the question is answered with the normal cursor
+        if (!AskTrustCertificate(info)) break;
+        SetBusy(true);
+        Log(QStringLiteral("Connecting to ") + HostNameEdit->text() + QStringLiteral(" ..."));
+        ConnectEngine();
+    }
+    refusedCertificate_.reset();
+}
+
+void TForm1::ConnectEngine()
+{
     MaskedPassword = QString(PasswordEdit->text().size(), u'?');
+    FtpClient1->SetTlsMode(TlsCB->isChecked() ? ftpTlsExplicit : ftpTlsNone);
+    FtpClient1->SetTlsFingerprint(TlsFingerprint.toStdString());
+    refusedCertificate_.reset();
     FtpClient1->SetBinary(true);
     FtpClient1->SetPassive(PassiveCB->isChecked());
     FtpClient1->SetHostDirName(ftp::RemoteBytes(InitialDirEdit->text()));
@@ -515,6 +548,48 @@ void TForm1::FtpClient1SessionClosed(QObject*, std::uint16_t)
     Log(QStringLiteral("Disconnected"));
 }
 
+void TForm1::FtpClient1TlsCertificate(QObject*, const TTlsCertificateInfo& Info)
+{
+    // Asked about when the connect has ended: no dialog inside the engine's event.
+    refusedCertificate_ = std::make_unique<TTlsCertificateInfo>(Info);
+}
+
+bool TForm1::AskTrustCertificate(const TTlsCertificateInfo& info)
+{
+    const QString fingerprint = QString::fromStdString(info.Sha256Fingerprint);
+    QString why = ftp::RemoteText(FtpClient1->ErrorMessage());
+    if (why.startsWith(QLatin1String("500 "))) why = why.mid(4);
+    const QString profile = SiteCB->currentText();
+    const QString text =
+        why + QStringLiteral("\n\nSHA-256 fingerprint: ") + fingerprint +
+        QStringLiteral("\nSubject: ") + QString::fromStdString(info.Subject) +
+        QStringLiteral("\nIssuer: ") + QString::fromStdString(info.Issuer) +
+        QStringLiteral("\nValid from ") + QString::fromStdString(info.NotBefore) +
+        QStringLiteral(" to ") + QString::fromStdString(info.NotAfter) +
+        QStringLiteral("\nReason: ") +
+        (info.Verified ? QStringLiteral("it is not the certificate trusted for this profile")
+                       : QString::fromStdString(info.Reason)) +
+        QStringLiteral("\n\nTrust this certificate for the profile \"") + profile +
+        QStringLiteral("\"? Later connects of the profile then accept exactly this certificate "
+                       "and refuse any other.");
+    if (!frame::AskYesNo(this, QStringLiteral("Untrusted TLS certificate"), text)) {
+        Log(QStringLiteral("! The certificate ") + fingerprint +
+            QStringLiteral(" was not trusted: nothing stored"));
+        return false;
+    }
+    TlsFingerprint = fingerprint;
+    if (profile.isEmpty() || !store_->WriteTlsFingerprint(profile, fingerprint)) {
+        Log(QStringLiteral("! The certificate ") + fingerprint +
+            QStringLiteral(" is trusted for this session only: it could not be stored (") +
+            (profile.isEmpty() ? QStringLiteral("no profile") : store_->Error()) +
+            QStringLiteral(")"));
+        return true;
+    }
+    Log(QStringLiteral("! The certificate ") + fingerprint +
+        QStringLiteral(" is trusted for the profile ") + profile);
+    return true;
+}
+
 void TForm1::FtpClient1Progress(QObject*, std::int64_t Count, bool&)
 {
     // The transfer window writes Count + " bytes sent" into Label4 with the rest of the progress.
@@ -576,7 +651,8 @@ void TForm1::FtpClient1RequestDone(QObject*, TFtpRequest RqType, std::uint16_t E
         SetBusy(false);
         return;
     }
-    if (Error != 0)
+    // A refused certificate is shown with the trust question when the connect has ended.
+    if (Error != 0 && !(RqType == ftpConnectAsync && refusedCertificate_))
         ftpui::ShowMessage(this,
                            QStringLiteral("Error ") + ftp::RemoteText(FtpClient1->ErrorMessage()));
 

@@ -35,6 +35,15 @@
 //   itself (EPSV/PASV). When a transfer in active mode fails because the server could not open
 //   the data connection (425, or no connection before the time-out), the log says so and
 //   suggests "Passive Mode".
+// - "Use TLS (explicit FTPS)" (stored per profile as "Tls") makes the engine secure the session
+//   with AUTH TLS and every data connection with TLS. The engine reports a certificate it
+//   refuses (not verified by the system's authorities, or not the one trusted for the profile);
+//   when the connect has ended, this window asks the user whether to trust that certificate for
+//   the profile, showing its SHA-256 fingerprint, subject, issuer, validity and the reason (or,
+//   for a certificate that differs from the trusted one, both fingerprints). Yes stores the
+//   fingerprint in the profile ("TlsFingerprint"; only that key is written) and connects again;
+//   No logs that the certificate was not trusted and stores nothing. Later connects of the
+//   profile accept exactly the trusted certificate.
 // - The busy cursor of a connect is taken back when the connect ends, also when it fails; a
 //   connect that the engine refuses to start (an empty host name, user name or password) says
 //   so in the log.
@@ -97,6 +106,9 @@ public:
     // client behind a router, NAT or firewall). Stored with the profile; a change applies to the
     // next listing or transfer of the session.
     QCheckBox* PassiveCB = nullptr;
+    // "Use TLS (explicit FTPS)": the session and its data connections are secured with TLS.
+    // Stored with the profile; takes effect at the next connect.
+    QCheckBox* TlsCB = nullptr;
     QCheckBox* ChkProxy = nullptr;
     QLineEdit* TxtProxyName = nullptr;
     QLineEdit* TxtProxyPort = nullptr;
@@ -116,6 +128,9 @@ public:
     std::int32_t QueueCount = 0;
     // The next completed download is a view download.
     bool ViewPending = false;
+    // The SHA-256 fingerprint of the server certificate trusted for the current profile (empty:
+    // none; the system's authorities decide).
+    QString TlsFingerprint;
 
     // ---- Handlers ----
     void SiteCBChange();
@@ -127,6 +142,7 @@ public:
     void FtpClient1SessionConnected(QObject* Sender, std::uint16_t Error);
     void FtpClient1SessionClosed(QObject* Sender, std::uint16_t Error);
     void FtpClient1Progress(QObject* Sender, std::int64_t Count, bool& Abort);
+    void FtpClient1TlsCertificate(QObject* Sender, const TTlsCertificateInfo& Info);
 
     // ---- Operations ----
     void ReadProfile(const QString& name);
@@ -165,6 +181,11 @@ private:
     void FormDestroy();
     void BuildControls();
     void BindEngine();
+    // Hands the connection settings to the engine and runs its Connect.
+    void ConnectEngine();
+    // Asks whether to trust the certificate the engine refused; true when the user has trusted
+    // it (the fingerprint is then stored).
+    bool AskTrustCertificate(const TTlsCertificateInfo& info);
     // Runs step now, or, while a queue step is under way further up the stack, right after it.
     void RunQueue(QueueStep step);
     // The transfer type from the transfer window's choice (sent with TYPE) and the queue's count.
@@ -197,6 +218,8 @@ private:
     bool busy_ = false;
     bool transferRunning_ = false;  // a download, upload or listing runs
     bool cancelled_ = false;        // and the user has cancelled it
+    // The certificate the engine refused during the connect under way (asked about after it).
+    std::unique_ptr<TTlsCertificateInfo> refusedCertificate_;
 };
 
 // The program's login window, created at start-up (hidden).

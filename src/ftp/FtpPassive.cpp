@@ -89,11 +89,21 @@ bool TCustomFtpCli::ParsePasvReply(std::string_view Reply, std::uint32_t& Addres
 
 // ---- The Port step in passive mode ------------------------------------------------------------
 
-void TCustomFtpCli::StartPassive()
+void TCustomFtpCli::StartPassive(bool First)
 {
     FDataBound = TDataUse::None;
-    StartCommand(ftpPortAsync, stPort, "EPSV", {229});
+    if (First) {
+        StartCommand(ftpPortAsync, stPort, "EPSV", {229});
+        FNextHandler = &TCustomFtpCli::EpsvReply;
+        return;
+    }
+    // A further command of the step that PBSZ began.
     FNextHandler = &TCustomFtpCli::EpsvReply;
+    try {
+        SendCommand("EPSV");
+    } catch (const FtpException& e) {
+        PassiveFailed(425, FirstLine(e.what()));
+    }
 }
 
 void TCustomFtpCli::EpsvReply()

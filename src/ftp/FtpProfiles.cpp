@@ -218,6 +218,8 @@ TFtpProfile TProfileStore::ReadProfile(const QString& name, const QString& defau
     p.ForceLower = ini_.ReadBool(name, QStringLiteral("ForceLower"), true);
     p.AutoDir = ini_.ReadBool(name, QStringLiteral("AutoDir"), true);
     p.Passive = ini_.ReadBool(name, QStringLiteral("Passive"), false);
+    p.Tls = ini_.ReadBool(name, QStringLiteral("Tls"), false);
+    p.TlsFingerprint = ini_.ReadString(name, QStringLiteral("TlsFingerprint"), QString());
     p.ChkProxy = ini_.ReadBool(name, QStringLiteral("ChkProxy"), false);
     p.TxtProxyName = ini_.ReadString(name, QStringLiteral("TxtProxyName"), QString());
     p.TxtProxyPort = QString::number(ini_.ReadInteger(name, QStringLiteral("TxtProxyport"), 0));
@@ -246,6 +248,7 @@ QString ProfileProblem(const QString& name, const TFtpProfile& p)
         {"the initial remote directory", &p.InitialDir},
         {"the user name", &p.UserName},
         {"the proxy name", &p.TxtProxyName},
+        {"the trusted certificate fingerprint", &p.TlsFingerprint},
     };
     for (const auto& [what, text] : texts)
         if (text->contains(u'\r') || text->contains(u'\n'))
@@ -270,10 +273,26 @@ bool TProfileStore::WriteProfile(int index, const QString& name, const TFtpProfi
     ok = ini_.WriteBool(name, QStringLiteral("ForceLower"), p.ForceLower) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("AutoDir"), p.AutoDir) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("Passive"), p.Passive) && ok;
+    ok = ini_.WriteBool(name, QStringLiteral("Tls"), p.Tls) && ok;
+    ok = ini_.WriteString(name, QStringLiteral("TlsFingerprint"), p.TlsFingerprint) && ok;
     ok = ini_.WriteInteger(kLastUsed, kProfile, index) && ok;
     ok = ini_.WriteBool(name, QStringLiteral("ChkProxy"), p.ChkProxy) && ok;
     ok = ini_.WriteString(name, QStringLiteral("TxtProxyName"), p.TxtProxyName) && ok;
     ok = ini_.WriteInteger(name, QStringLiteral("TxtProxyport"), StrToInt(p.TxtProxyPort)) && ok;
+    error_ = ok ? QString() : ini_.ErrorString();
+    return ok;
+}
+
+bool TProfileStore::WriteTlsFingerprint(const QString& name, const QString& fingerprint)
+{
+    TFtpProfile p;
+    p.TlsFingerprint = fingerprint;
+    if (const QString problem = ProfileProblem(name, p); !problem.isEmpty()) {
+        error_ = problem;
+        return false;
+    }
+    Narrow();
+    const bool ok = ini_.WriteString(name, QStringLiteral("TlsFingerprint"), fingerprint);
     error_ = ok ? QString() : ini_.ErrorString();
     return ok;
 }

@@ -8,7 +8,9 @@
 //   [LastUsed]  Profile=n             index of the last profile used
 //   [<name>]    HostName, InitialLocalDir, InitialDir, UserName, Password (scrambled, Base64),
 //               Port, ForceLower, AutoDir, Passive (1 for passive data connections; a profile
-//               without it is 0, active), ChkProxy, TxtProxyName, TxtProxyport
+//               without it is 0, active), Tls (1 for explicit FTPS; absent 0), TlsFingerprint
+//               (SHA-256 fingerprint of the server certificate the user trusts; absent: empty),
+//               ChkProxy, TxtProxyName, TxtProxyport
 // It holds a password, so it is created readable and writable by its owner only, and a file
 // found with wider permissions is narrowed when a profile is written.
 //
@@ -87,6 +89,8 @@ struct TFtpProfile {
     bool ForceLower = true;
     bool AutoDir = true;
     bool Passive = false;
+    bool Tls = false;
+    QString TlsFingerprint;
     bool ChkProxy = false;
     QString TxtProxyName;
     QString TxtProxyPort = QStringLiteral("0");
@@ -111,10 +115,14 @@ public:
     // Error() says why. Otherwise:
     // Writes "Profiles"/"Name<index>" := name, then the profile's keys in their order
     // (HostName, InitialLocalDir, InitialDir, UserName, Password, Port, ForceLower, AutoDir,
-    // Passive, "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text
+    // Passive, Tls, TlsFingerprint, "LastUsed"/"Profile" := index, ChkProxy, TxtProxyName, TxtProxyport). A port text
     // that is not an integer raises EConvertError when its key is reached; the keys before it stay
     // written. False when the file cannot be written (Error() says why).
     bool WriteProfile(int index, const QString& name, const TFtpProfile& profile);
+
+    // Writes only the profile's "TlsFingerprint" (the certificate the user trusted). False when
+    // the name or the value cannot be stored, or the file cannot be written (Error() says why).
+    bool WriteTlsFingerprint(const QString& name, const QString& fingerprint);
 
     // Erases "Profiles", writes names as Name0, Name1, ... and "LastUsed"/"Profile" := lastUsed.
     bool WriteNames(const QStringList& names, int lastUsed);

@@ -130,13 +130,62 @@ void TCustomFtpCli::PortAsync()
     FTransferFailCode = 0;
     FTimedOutAwaitingData = false;
     FPassiveLost = false;
+    PrepareDataTls();
+    if (FControlSocket->TlsActive() && !FDataProtected) {
+        // The session's first data connection: PBSZ 0 and PROT P first, then PORT or EPSV.
+        FDataBound = TDataUse::None;
+        StartCommand(ftpPortAsync, stPort, "PBSZ 0", {200});
+        FNextHandler = &TCustomFtpCli::PbszReply;
+        return;
+    }
+    SendDataPortCommand(true);
+}
+
+void TCustomFtpCli::SendDataPortCommand(bool First)
+{
+    if (!First) PrepareDataTls();
     if (FPassive) {
-        StartPassive();
+        StartPassive(First);
         return;
     }
 
-    TWSocket& d = *FDataSocket;
+    TTlsWSocket& d = *FDataSocket;
     FDataBound = TDataUse::None;
+    std::string cmd;
+    try {
+        // The listening socket is plain; the accepted connection gets TLS when it is taken over.
+        d.SetTls(false);
+        cmd = ActivePortCommand();
+    } catch (const std::exception& e) {
+        if (First) throw;
+        PassiveFailed(425, "Data: " + FirstLine(e.what()));
+        return;
+    }
+    if (!First) {
+        // A further command of the step that PBSZ began: same reply judge as a PORT of its own.
+        FOkResponses[0] = 200;
+        FOkResponses[1] = 227;
+        FOkResponses[2] = 0;
+        FNextHandler = &TCustomFtpCli::HandleReply;
+        FDoneAction = nullptr;
+        try {
+            SendCommand(cmd);
+        } catch (const FtpException& e) {
+            PassiveFailed(425, FirstLine(e.what()));
+        }
+        return;
+    }
+    try {
+        StartCommand(ftpPortAsync, stPort, cmd, {200, 227});
+    } catch (...) {
+        CloseDataSocket();
+        throw;
+    }
+}
+
+std::string TCustomFtpCli::ActivePortCommand()
+{
+    TTlsWSocket& d = *FDataSocket;
     d.SetProto("tcp");
     d.SetAddr("0.0.0.0");
     d.SetPort("0");
@@ -161,12 +210,7 @@ void TCustomFtpCli::PortAsync()
         std::snprintf(cmd, sizeof cmd, "PORT %u,%u,%u,%u,%u,%u", b[0], b[1], b[2], b[3], port >> 8,
                       port & 0xFF);
     }
-    try {
-        StartCommand(ftpPortAsync, stPort, cmd, {200, 227});
-    } catch (...) {
-        CloseDataSocket();
-        throw;
-    }
+    return cmd;
 }
 
 void TCustomFtpCli::RestAsync()
@@ -197,7 +241,7 @@ void TCustomFtpCli::BindDataSocketEvents()
 {
     // Bound once; what each event does follows FDataBound, so no handler is ever replaced while
     // it runs.
-    TWSocket& d = *FDataSocket;
+    TTlsWSocket& d = *FDataSocket;
     d.OnSessionAvailable = [this](QObject*, std::uint16_t) {
         Guarded([this] {
             if (FDataBound == TDataUse::Listening) DataSessionAvailable();
@@ -232,6 +276,9 @@ void TCustomFtpCli::BindDataSocketEvents()
         Guarded([this] {
             if (FDataBound == TDataUse::Upload) SendNextBlock();
         });
+    };
+    d.OnTlsHandshakeDone = [this](QObject*, std::uint16_t e) {
+        Guarded([&] { DataTlsHandshakeDone(e); });
     };
 }
 
@@ -281,7 +328,7 @@ TSocket TCustomFtpCli::AcceptDataConnection()
 
 void TCustomFtpCli::TakeOverDataConnection(TSocket Handle)
 {
-    TWSocket& d = *FDataSocket;
+    TTlsWSocket& d = *FDataSocket;
     FDataBound = TDataUse::None;
     if (d.State() != wsClosed) d.Close();
     FDataBound = FDataUse;
@@ -289,6 +336,8 @@ void TCustomFtpCli::TakeOverDataConnection(TSocket Handle)
     // and could lose an upload's last bytes: the data connection closes in order.
     d.SetLingerOnOff(wsLingerOff);
     d.SetLingerTimeout(0);
+    // Under PROT P this side is the TLS client of the connection the server opened.
+    d.SetTls(FDataProtected && FControlSocket->TlsActive());
     try {
         d.Dup(Handle);
     } catch (const ESocketException& e) {
@@ -358,6 +407,7 @@ void TCustomFtpCli::StartDownload(TFtpRequest Request, const char* Command)
     FTransferFailCode = 0;
     FDoneAction = nullptr;
     FProgressReported = false;
+    FAnnouncedSize = -1;
     FDataUse = TDataUse::Download;
 
     ReleaseLocalStream();
@@ -448,6 +498,14 @@ void TCustomFtpCli::TransferFirstReply(TReplyHandler Next)
 
 void TCustomFtpCli::DownloadFirstReply()
 {
+    // "150 Opening BINARY mode data connection for name (1234 bytes)." names the size, which
+    // ends a secured download that the server closes without close_notify.
+    const std::size_t open = FLastResponse.rfind('(');
+    const std::size_t bytes = FLastResponse.find(" bytes)", open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && bytes != std::string::npos && bytes > open + 1 &&
+        bytes - open <= 19 &&
+        FLastResponse.find_first_not_of("0123456789", open + 1) == bytes)
+        FAnnouncedSize = ReadInteger(std::string_view(FLastResponse).substr(open + 1));
     TransferFirstReply(&TCustomFtpCli::DownloadSecondReply);
 }
 
@@ -473,6 +531,7 @@ void TCustomFtpCli::DownloadSecondReply()
 
 void TCustomFtpCli::DownloadSessionClosed(std::uint16_t Error)
 {
+    Error = JudgeDataClose(Error, false);
     if (FTransferFailCode == 0) ReportFinalProgress();
     if (!ReleaseLocalStream()) {
         TriggerDisplay("! Error writing local file");
@@ -550,7 +609,8 @@ void TCustomFtpCli::StartUpload(bool Append)
     }
     FLocalStream = std::move(file);
     FFileOffset = FResumePos > 0 ? FResumePos : 0;
-    FUseSendFile = FLocalStream->handle() >= 0;
+    // A secured data connection encrypts the file's bytes: they go through Send.
+    FUseSendFile = FLocalStream->handle() >= 0 && !(FDataProtected && FControlSocket->TlsActive());
 
     SetFtpState(fsWaitingReply);
     FNextHandler = &TCustomFtpCli::UploadFirstReply;
@@ -570,26 +630,33 @@ void TCustomFtpCli::SendNextBlock()
     if (FUseSendFile && !SendFileBlock(d)) return;
     if (FUseSendFile || FUploadEof) return;
 
-    // Files that cannot be sent straight from the file go block by block through the queue.
-    const qint64 n = FLocalStream->read(FDataBlock.get(), kDataBlockSize);
-    if (n < 0) {
-        TriggerDisplay("! Error reading file");
-        CutTransferShort("Error reading file");
-        if (d.State() != wsClosed) d.Close();
-        return;
-    }
-    if (n == 0) {
-        UploadEndOfFile();
-        return;
-    }
-    FByteCount += n;
-    FFileOffset += n;
-    try {
-        d.Send(FDataBlock.get(), static_cast<int>(n));
-    } catch (const ESocketException& e) {
-        TriggerDisplay("! Data: " + FirstLine(e.what()));
-        CutTransferShort("Data connection failed");
-        if (d.State() != wsClosed) d.Close();
+    // Files that cannot be sent straight from the file (and every file on a secured connection)
+    // go block by block through the queue, kSendBlocksPerRound blocks per round of the event
+    // loop. The end of the file is handled in a round that has queued nothing, so that the
+    // sending direction is shut down only after every queued byte has gone out.
+    for (int block = 0; block < kSendBlocksPerRound; ++block) {
+        const qint64 n = FLocalStream->read(FDataBlock.get(), kDataBlockSize);
+        if (n < 0) {
+            TriggerDisplay("! Error reading file");
+            CutTransferShort("Error reading file");
+            if (d.State() != wsClosed) d.Close();
+            return;
+        }
+        if (n == 0) {
+            if (block == 0) UploadEndOfFile();
+            return;
+        }
+        FByteCount += n;
+        FFileOffset += n;
+        try {
+            d.Send(FDataBlock.get(), static_cast<int>(n));
+        } catch (const ESocketException& e) {
+            TriggerDisplay("! Data: " + FirstLine(e.what()));
+            CutTransferShort("Data connection failed");
+            if (d.State() != wsClosed) d.Close();
+            return;
+        }
+        if (n < kDataBlockSize || d.State() != wsConnected) return;
     }
 }
 
@@ -627,6 +694,11 @@ void TCustomFtpCli::UploadEndOfFile()
     // receiving side stays open: the server's close of its end is what the upload waits for.
     FUploadEof = true;
     if (!ReportFinalProgress()) return;
+    if (FDataSocket->TlsHandshaking()) {
+        // close_notify belongs behind a completed handshake (an empty file ends at once).
+        FShutdownAfterHandshake = true;
+        return;
+    }
     FDataSocket->Shutdown(1);
 }
 
@@ -665,6 +737,7 @@ void TCustomFtpCli::UploadSecondReply()
 
 void TCustomFtpCli::UploadSessionClosed(std::uint16_t Error)
 {
+    Error = JudgeDataClose(Error, true);
     ReleaseLocalStream();
     FPutDataClosed = true;
     FDataError = Error;

@@ -1,5 +1,7 @@
 #include "net/SocketErrors.h"
 
+#include "net/TlsErrors.h"
+
 #include <netdb.h>
 
 #include <cerrno>
@@ -109,8 +111,12 @@ std::string SocketErrorText(int ErrCode)
         return "Non-recoverable error";
     case WSANO_DATA:
         return "No Data";
-    default:
+    default: {
+        // The TLS layer's numbers travel where Winsock numbers travel.
+        std::string tls = TlsErrorText(ErrCode);
+        if (!tls.empty()) return tls;
         return "Not a WinSock error";
+    }
     }
 }
 

@@ -357,6 +357,27 @@ protected:
     void ReadLineStep();
     // Sets SO_LINGER from LingerOnOff/LingerTimeout; false after a reported failure.
     bool ApplyLinger();
+    // Stores Code as LastError and as the thread's last socket error (for a layer above the
+    // platform calls, such as TLS, whose operations fail with numbers of their own).
+    void SetLastErrorCode(int Code)
+    {
+        lastError_ = Code;
+        net::WSASetLastError(Code);
+    }
+    // The capacity of the send queue's new chunks (n <= 0: 1514, the default); a layer that
+    // queues large blocks (TLS records) avoids a chunk per 1514 bytes.
+    void SetChunkSize(int n) { chunkSize_ = n > 0 ? n : 1514; }
+    // Hands the queue to the platform as Send does, without a write event of its own when it
+    // drains at once (for bytes a layer queues by itself, such as TLS handshake records).
+    void SendQueuedSilently()
+    {
+        if (state_ != wsConnected) return;
+        allSent_ = false;
+        TryToSend();
+    }
+    // Posts a read event, as the platform's readiness would: the receive loop runs from the
+    // event loop (for a layer that holds received bytes the platform no longer reports).
+    void PostReadEvent() { PostSocketEvent(net::FD_READ, 0); }
 
 private:
     friend class TWaitControl;

@@ -154,6 +154,8 @@ TEST_F(ProfileFile, WrittenWithOwnerOnlyPermissionsAndReadBack)
     p.ChkProxy = true;
     p.TxtProxyName = "proxy.example.com";
     p.TxtProxyPort = "8021";
+    p.Tls = true;
+    p.TlsFingerprint = "AB:CD:EF";
     ASSERT_TRUE(store.WriteProfile(0, "EXAMPLE", p)) << store.Error().toStdString();
 
     EXPECT_EQ(QFile::permissions(Path()) & ~(QFile::ReadUser | QFile::WriteUser),
@@ -162,6 +164,7 @@ TEST_F(ProfileFile, WrittenWithOwnerOnlyPermissionsAndReadBack)
     EXPECT_TRUE(text.contains("Password=dtr9\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("TxtProxyport=8021")) << "the key is spelled so";
     EXPECT_TRUE(text.contains("[LastUsed]\nProfile=0"));
+    EXPECT_TRUE(text.contains("Tls=1\nTlsFingerprint=AB:CD:EF\n")) << text.toStdString();
     EXPECT_FALSE(text.contains("abc"));
 
     const TFtpProfile back = store.ReadProfile("example", "/home/me");
@@ -174,6 +177,8 @@ TEST_F(ProfileFile, WrittenWithOwnerOnlyPermissionsAndReadBack)
     EXPECT_FALSE(back.ForceLower);
     EXPECT_TRUE(back.AutoDir);
     EXPECT_TRUE(back.ChkProxy);
+    EXPECT_TRUE(back.Tls);
+    EXPECT_EQ(back.TlsFingerprint, "AB:CD:EF");
     EXPECT_EQ(back.TxtProxyName, p.TxtProxyName);
     EXPECT_EQ(back.TxtProxyPort, "8021");
     EXPECT_EQ(store.ReadNames(), QStringList{"EXAMPLE"});
@@ -189,6 +194,8 @@ TEST_F(ProfileFile, DefaultsOfAMissingProfileAndAnEmptyPassword)
     EXPECT_TRUE(none.ForceLower);
     EXPECT_TRUE(none.AutoDir);
     EXPECT_FALSE(none.ChkProxy);
+    EXPECT_FALSE(none.Tls) << "absent: plain FTP";
+    EXPECT_TRUE(none.TlsFingerprint.isEmpty());
     EXPECT_TRUE(none.Password.isEmpty());
     EXPECT_EQ(store.ReadLastUsed(), 0);
     EXPECT_TRUE(store.ReadNames().isEmpty());

@@ -715,6 +715,72 @@ TEST_F(FtpWindows, PassiveModeTickedListsAndTransfersAndIsStoredWithTheProfile)
     EXPECT_TRUE(Form1->FtpClient1->Passive());
 }
 
+// "Use TLS" against pyftpdlib's TLS handler: the self-signed certificate is not trusted (No:
+// nothing stored), then trusted for the profile (Yes: stored, the connect and its listing work),
+// and a server with another certificate is refused with both fingerprints named.
+TEST_F(FtpWindows, UseTlsAsksToTrustTheCertificateAndRefusesAnotherOne)
+{
+    if (!testsupport::PyFtpServer::TlsAvailable())
+        GTEST_SKIP() << "pyftpdlib with TLS not available (python3-openssl, openssl)";
+    testsupport::PyFtpServer tls;
+    tls.SetTls(true);
+    ASSERT_TRUE(tls.Start()) << tls.Error().toStdString();
+    const QString first = tls.CertificateFingerprint();
+    ASSERT_TRUE(WriteFile(tls.PathOf(QStringLiteral("secret.txt")), "over TLS"));
+
+    ModalAnswerer answerer;
+    FillLogin(QString(), tls.Port());
+    EXPECT_EQ(Form1->TlsCB->text(), "Use TLS (explicit FTPS)");
+    EXPECT_FALSE(Form1->TlsCB->isChecked());
+    EXPECT_EQ(Form1->size(), QSize(520, 430)) << "the check box fits the window as it is shown";
+    Click(Form1->TlsCB);
+
+    answerer.Expect(ClickButton(QMessageBox::No));
+    Click(Form1->ConnectBut);
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    const QString question = answerer.Seen()[0].text;
+    for (const QString& part :
+         {QStringLiteral("SHA-256 fingerprint: ") + first, QStringLiteral("Subject: CN=localhost"),
+          QStringLiteral("Issuer: CN=localhost"), QStringLiteral("Valid from "),
+          QStringLiteral("Reason: "), QStringLiteral("Trust this certificate for the profile")})
+        EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in "
+                                             << question.toStdString();
+    EXPECT_FALSE(Form1->FtpClient1->Connected());
+    EXPECT_TRUE(Lines(Form1->Memo1)
+                    .contains(QStringLiteral("! The certificate ") + first +
+                              QStringLiteral(" was not trusted: nothing stored")));
+    EXPECT_EQ(platform::IniFile(SettingsPath()).ReadString("LOCAL", "Tls", ""), "1");
+    EXPECT_EQ(platform::IniFile(SettingsPath()).ReadString("LOCAL", "TlsFingerprint", "-"), "");
+
+    answerer.Expect(ClickButton(QMessageBox::Yes));
+    Click(Form1->ConnectBut);
+    EXPECT_EQ(answerer.Seen().size(), 2u);
+    ASSERT_TRUE(Form1->FtpClient1->Connected());
+    EXPECT_TRUE(Form1->FtpClient1->TlsActive());
+    EXPECT_EQ(GridNames(), QStringList{"secret.txt"});
+    EXPECT_EQ(platform::IniFile(SettingsPath()).ReadString("LOCAL", "TlsFingerprint", ""), first);
+    EXPECT_EQ(Form1->TlsFingerprint, first);
+    const QStringList log = Lines(Form1->Memo1);
+    EXPECT_TRUE(log.contains(QStringLiteral("> PROT P")));
+    EXPECT_FALSE(log.filter(QStringLiteral("! TLS: TLSv1.")).isEmpty());
+    EXPECT_TRUE(Form1->FtpClient1->Quit());
+
+    // The same profile, another certificate: refused, both fingerprints named; nothing changes.
+    ASSERT_TRUE(tls.Start(tls.Directory()));
+    const QString second = tls.CertificateFingerprint();
+    ASSERT_NE(second, first);
+    SetText(Form1->PortEdit, QString::number(tls.Port()));
+    answerer.Expect(ClickButton(QMessageBox::No));
+    Click(Form1->ConnectBut);
+    ASSERT_EQ(answerer.Seen().size(), 3u);
+    EXPECT_TRUE(answerer.Seen()[2].text.contains(QStringLiteral("expected ") + first +
+                                                 QStringLiteral(", presented ") + second))
+        << answerer.Seen()[2].text.toStdString();
+    EXPECT_FALSE(Form1->FtpClient1->Connected());
+    EXPECT_EQ(platform::IniFile(SettingsPath()).ReadString("LOCAL", "TlsFingerprint", ""), first);
+    EXPECT_EQ(answerer.Unexpected(), 0);
+}
+
 TEST_F(FtpWindows, ActiveTransferThatTheServerCannotConnectSuggestsPassiveMode)
 {
     ScriptServer server([](ScriptSession& s) {

@@ -4,7 +4,9 @@
 // server accepts connections; Stop() (and the destructor) end it within a few seconds. With a rate
 // limit set, the same server is started through a short script that makes its data connections
 // move at most that many bytes per second (pyftpdlib's ThrottledDTPHandler), so that a transfer
-// lasts long enough to be watched or cancelled.
+// lasts long enough to be watched or cancelled. With TLS set, the server is pyftpdlib's
+// TLS_FTPHandler (Debian's python3-openssl) requiring TLS on the control and data connections,
+// with a self-signed certificate (CN=localhost) that openssl makes afresh at every Start.
 #pragma once
 
 #include "support/PeerProcess.h"
@@ -16,6 +18,12 @@
 #include <memory>
 
 namespace testsupport {
+
+// Makes a self-signed certificate (CN=localhost, P-256 key, valid for 2 days) with openssl into
+// dir as cert.pem and key.pem; fingerprint receives its SHA-256 fingerprint ("AB:CD:..."). False
+// when openssl cannot.
+bool MakeSelfSignedCertificate(const QString& dir, QString& cert, QString& key,
+                               QString& fingerprint);
 
 class PyFtpServer {
 public:
@@ -31,6 +39,13 @@ public:
     // Bytes per second each data connection may move in either direction (0: no limit, the
     // default). Takes effect at the next Start.
     void SetRateLimit(int bytesPerSecond) { rateLimit_ = bytesPerSecond; }
+    // Explicit FTPS required (AUTH TLS, PROT P). Takes effect at the next Start; not combined
+    // with a rate limit.
+    void SetTls(bool on) { tls_ = on; }
+    bool Tls() const { return tls_; }
+    // The SHA-256 fingerprint of the certificate of the last Start with TLS, as the TLS layer
+    // shows fingerprints ("AB:CD:...", 95 characters); empty without one.
+    const QString& CertificateFingerprint() const { return fingerprint_; }
     // Terminates the server (killed after 3 s); harmless when it does not run.
     void Stop();
     bool Running() const { return process_.Running(); }
@@ -48,6 +63,9 @@ public:
 
     // True when Debian's python3 has pyftpdlib (tests skip otherwise, naming the package).
     static bool Available();
+    // True when it also has pyOpenSSL and the openssl program is there (python3-openssl,
+    // openssl).
+    static bool TlsAvailable();
 
 private:
     QString user_;
@@ -56,7 +74,10 @@ private:
     QString error_;
     std::uint16_t port_ = 0;
     int rateLimit_ = 0;
+    bool tls_ = false;
+    QString fingerprint_;
     std::unique_ptr<QTemporaryDir> ownDir_;
+    std::unique_ptr<QTemporaryDir> certDir_;
     PeerProcess process_;
 };
 
