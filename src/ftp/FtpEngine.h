@@ -721,6 +721,7 @@ private:
     void DataTlsHandshakeDone(std::uint16_t Error);
     void PbszReply();
     void ProtReply();
+    void DataProtectionRefused(const char* Command);
     // Prepares the data socket for its next connection: TLS when the session is secured.
     void PrepareDataTls();
     // The data connection ended with Error; what that means for the transfer under TLS (a cut

@@ -114,6 +114,18 @@ void TCustomFtpCli::ControlTlsHandshakeDone(std::uint16_t Error)
 
 // ---- PBSZ and PROT ----------------------------------------------------------------------------
 
+// No data connection in the clear: a refused PBSZ or PROT P ends the step with the server's
+// reply.
+void TCustomFtpCli::DataProtectionRefused(const char* Command)
+{
+    KeepErrorMessage();
+    TriggerDisplay(std::string("! TLS: the server refused ") + Command + ": " + FLastResponse);
+    FNextHandler = nullptr;
+    CloseDataSocket();
+    FRequestResult = FStatusCode;
+    TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+}
+
 void TCustomFtpCli::PbszReply()
 {
     ShowLastReply();
@@ -121,12 +133,7 @@ void TCustomFtpCli::PbszReply()
     FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
     if (HasHyphen(rest)) return;
     if (FStatusCode / 100 != 2) {
-        KeepErrorMessage();
-        TriggerDisplay("! TLS: the server refused PBSZ: " + FLastResponse);
-        FNextHandler = nullptr;
-        CloseDataSocket();
-        FRequestResult = FStatusCode;
-        TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+        DataProtectionRefused("PBSZ");
         return;
     }
     FNextHandler = &TCustomFtpCli::ProtReply;
@@ -144,13 +151,7 @@ void TCustomFtpCli::ProtReply()
     FStatusCode = static_cast<std::int32_t>(ReadInteger(FLastResponse, &rest));
     if (HasHyphen(rest)) return;
     if (FStatusCode / 100 != 2) {
-        // No data connection in the clear: the step fails with the server's reply.
-        KeepErrorMessage();
-        TriggerDisplay("! TLS: the server refused PROT P: " + FLastResponse);
-        FNextHandler = nullptr;
-        CloseDataSocket();
-        FRequestResult = FStatusCode;
-        TriggerRequestDone(static_cast<std::uint16_t>(FStatusCode));
+        DataProtectionRefused("PROT P");
         return;
     }
     FDataProtected = true;
