@@ -765,6 +765,18 @@ TEST_F(FtpWindows, UseTlsAsksToTrustTheCertificateAndRefusesAnotherOne)
     EXPECT_FALSE(log.filter(QStringLiteral("! TLS: TLSv1.")).isEmpty());
     EXPECT_TRUE(Form1->FtpClient1->Quit());
 
+    // Passive mode with the stored fingerprint: no question, the listing comes over TLS.
+    Click(Form1->PassiveCB);
+    Form1->Memo1->clear();
+    Click(Form1->ConnectBut);
+    EXPECT_EQ(answerer.Seen().size(), 2u);
+    ASSERT_TRUE(Form1->FtpClient1->Connected());
+    EXPECT_TRUE(Form1->FtpClient1->TlsActive());
+    EXPECT_EQ(GridNames(), QStringList{"secret.txt"});
+    EXPECT_TRUE(Lines(Form1->Memo1).contains(QStringLiteral("> EPSV")));
+    EXPECT_TRUE(Form1->FtpClient1->Quit());
+    Click(Form1->PassiveCB);
+
     // The same profile, another certificate: refused, both fingerprints named; nothing changes.
     ASSERT_TRUE(tls.Start(tls.Directory()));
     const QString second = tls.CertificateFingerprint();
