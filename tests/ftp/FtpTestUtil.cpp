@@ -240,4 +240,38 @@ void Aim(TCustomFtpCli& ftp, std::uint16_t port, const std::string& user, const 
     ftp.SetPassWord(pass);
 }
 
+void ExpectRestartAndAbort(TFtpClient& ftp, EngineLog& log, const QDir& serverDir,
+                           const QDir& localDir)
+{
+    const std::string data = Pattern(20u << 20, 13);
+    ASSERT_TRUE(WriteFile(serverDir.filePath(QStringLiteral("long.bin")), data));
+    ftp.SetBinary(true);
+    ASSERT_TRUE(ftp.TypeSet());
+    const QString part = localDir.filePath(QStringLiteral("long.bin"));
+    ASSERT_TRUE(WriteFile(part, data.substr(0, 123457)));
+    ftp.SetHostFileName("long.bin");
+    ftp.SetLocalFileName(Local(part));
+    ProcessEventsFor(20);
+    log.done.clear();
+    ftp.RestGetAsync();
+    ASSERT_TRUE(log.WaitDone(1, 30000));
+    EXPECT_EQ(log.done[0], std::make_pair(static_cast<int>(ftpRestGetAsync), 0));
+    EXPECT_TRUE(log.Shows("> REST 123457"));
+    EXPECT_TRUE(ReadFile(part) == data);
+    EXPECT_EQ(log.progress.front(), 123457);
+
+    // Abort through OnProgress once data flows; the session goes on.
+    ftp.OnProgress = [](QObject*, std::int64_t count, bool& abort) { abort = count > 0; };
+    ftp.SetLocalFileName(Local(localDir.filePath(QStringLiteral("aborted.bin"))));
+    EXPECT_FALSE(ftp.Get());
+    EXPECT_TRUE(log.Shows("! Abort requested"));
+    EXPECT_EQ(ftp.ErrorMessage(), "426 Abort requested");
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+    ftp.OnProgress = nullptr;
+    const QString whole = localDir.filePath(QStringLiteral("whole.bin"));
+    ftp.SetLocalFileName(Local(whole));
+    ASSERT_TRUE(ftp.Get()) << ftp.ErrorMessage();
+    EXPECT_TRUE(ReadFile(whole) == data);
+}
+
 }  // namespace ftptest

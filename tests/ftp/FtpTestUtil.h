@@ -157,4 +157,11 @@ std::string Local(const QString& path);
 void Aim(TCustomFtpCli& ftp, std::uint16_t port, const std::string& user = "user",
          const std::string& pass = "pass");
 
+// Against a real server holding nothing but what the test puts there, with `ftp` logged in:
+// a restarted download completes a partial local file byte-exact, then a download aborted from
+// OnProgress fails with 426 and the session goes on to a whole download. serverDir and localDir
+// are the server's root and a local scratch directory.
+void ExpectRestartAndAbort(TFtpClient& ftp, EngineLog& log, const QDir& serverDir,
+                           const QDir& localDir);
+
 }  // namespace ftptest

@@ -400,32 +400,8 @@ TEST_F(FtpTlsServer, HundredMebibytesByteExactInBothModes)
 
 TEST_F(FtpTlsServer, RestartAndAbort)
 {
-    const std::string data = Pattern(20u << 20, 13);
-    ASSERT_TRUE(WriteFile(ServerPath(QStringLiteral("long.bin")), data));
     ASSERT_TRUE(ftp.Connect()) << ftp.ErrorMessage();
-    ftp.SetBinary(true);
-    ASSERT_TRUE(ftp.TypeSet());
-    const QString part = LocalPath(QStringLiteral("long.bin"));
-    ASSERT_TRUE(WriteFile(part, data.substr(0, 123457)));
-    ftp.SetHostFileName("long.bin");
-    ftp.SetLocalFileName(Local(part));
-    ProcessEventsFor(20);
-    log.done.clear();
-    ftp.RestGetAsync();
-    ASSERT_TRUE(log.WaitDone(1, 30000));
-    EXPECT_EQ(log.done[0], std::make_pair(static_cast<int>(ftpRestGetAsync), 0));
-    EXPECT_TRUE(log.Shows("> REST 123457"));
-    EXPECT_TRUE(ReadFile(part) == data);
-
-    // Abort through OnProgress once data flows; the secured session goes on.
-    ftp.OnProgress = [](QObject*, std::int64_t count, bool& abort) { abort = count > 0; };
-    ftp.SetLocalFileName(Local(LocalPath(QStringLiteral("aborted.bin"))));
-    EXPECT_FALSE(ftp.Get());
-    EXPECT_EQ(ftp.ErrorMessage(), "426 Abort requested");
-    ftp.OnProgress = nullptr;
-    ftp.SetLocalFileName(Local(LocalPath(QStringLiteral("whole.bin"))));
-    ASSERT_TRUE(ftp.Get()) << ftp.ErrorMessage();
-    EXPECT_TRUE(ReadFile(LocalPath(QStringLiteral("whole.bin"))) == data);
+    ExpectRestartAndAbort(ftp, log, QDir(server_->Directory()), QDir(local.path()));
 }
 
 // Without a pin the self-signed certificate is refused; with another pin too, naming both.
