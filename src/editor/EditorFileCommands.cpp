@@ -1,5 +1,6 @@
 // The editor window's file operations: Unix import, DOS-or-RTF open, the three saves, printing.
 #include "editor/EditorWindow.h"
+#include "editor/EditorDocumentLayout.h"
 #include "editor/LineCounter.h"
 #include "editor/Rtf.h"
 #include "editor/TextConvert.h"
@@ -371,7 +372,7 @@ bool TmyForm1::SaveAsPlain(const QString& name, bool dos)
     QTextDocument* doc = MEMO1->document();
     const bool wrapped = MEMO1->lineWrapMode() != QTextEdit::NoWrap;
     // The line model needs the whole document laid out at the control's width.
-    if (wrapped) doc->documentLayout()->documentSize();
+    if (wrapped) editor::TEditorDocumentLayout::LayOutWholeDocument(doc);
     const QByteArray bytes = editor::JoinLines(editor::DocumentLines(*doc, wrapped),
                                                dos ? editor::LineEnd::Dos : editor::LineEnd::Unix);
     bool created = false;

@@ -2,6 +2,7 @@
 // File operations, the Unix import and printing are in EditorFileCommands.cpp.
 #include "editor/EditorWindow.h"
 
+#include "editor/EditorDocumentLayout.h"
 #include "editor/LineCounter.h"
 #include "editor/TextConvert.h"
 #include "frame/MessageBoxes.h"
@@ -146,6 +147,8 @@ TmyForm1::TmyForm1(QWidget* parent) : QWidget(parent)
     MEMO1->setTabChangesFocus(false);
     MEMO1->setLineWrapMode(QTextEdit::WidgetWidth);
     MEMO1->setAcceptRichText(true);
+    // A layout whose cost per change does not grow with the document's length.
+    MEMO1->document()->setDocumentLayout(new editor::TEditorDocumentLayout(MEMO1->document()));
     // The formatting rectangle runs from 6 pixels to the client width minus 6: no document
     // margin, and viewport margins painted in the text's background colour.
     MEMO1->document()->setDocumentMargin(0);
