@@ -136,6 +136,7 @@ TBlockHeights::Entry TEditorDocumentLayout::LayOutBlock(const QTextBlock& block)
     tl->endLayout();
     tl->setPosition(QPointF(0, 0));
     ++laidOut_;
+    laidSinceComplete_ = true;
 
     TBlockHeights::Entry e;
     e.height = float(bf.topMargin() + y + bf.bottomMargin());
@@ -398,6 +399,7 @@ void TEditorDocumentLayout::documentChanged(int from, int charsRemoved, int char
         return e;
     });
     backgroundFrom_ = std::min(backgroundFrom_, start);
+    if (backgroundChangedFrom_ > start) backgroundChangedFrom_ = start;
 
     const double top = Margin() + heights_.Top(start);
     double span = kFar;
@@ -443,39 +445,44 @@ void TEditorDocumentLayout::BackgroundSlice()
     if (index < 0) index = heights_.NextUnlaid(0);
     if (index >= 0) {
         QTextBlock block = document()->findBlockByNumber(index);
-        bool changed = false;
-        double changedTop = -1;
         int n = 0;
         heights_.Walk(index, [&](int i, TBlockHeights::Entry& e) {
             if (!block.isValid()) return false;
             if (!e.laid) {
                 const float before = e.height;
                 e = LayOutBlock(block);
-                backgroundLaidAny_ = true;
-                if (e.height != before && !changed) {
-                    changed = true;
-                    changedTop = i;
-                }
+                if (e.height != before && backgroundChangedFrom_ < 0) backgroundChangedFrom_ = i;
             }
             block = block.next();
             backgroundFrom_ = i + 1;
             return (++n & 15) != 0 || slice.elapsed() < kSliceMs;
         });
-        if (changed) {
-            emit update(QRectF(-kFar, Margin() + heights_.Top(int(changedTop)), 2 * kFar, kFar));
-            EmitSizeIfChanged();
-        }
         if (heights_.Unlaid() > 0) {
+            // The control hears of the moved paragraphs a few times a second, not after every
+            // slice: each notice repaints it and adjusts its scroll bars.
+            if (backgroundChangedFrom_ >= 0 && (!sinceNotice_.isValid() || sinceNotice_.elapsed() >= kNoticeMs))
+                NoticeBackgroundChanges();
             background_.start();
             return;
         }
     }
-    if (backgroundLaidAny_) {
+    NoticeBackgroundChanges();
+    if (laidSinceComplete_) {
         // The whole document is laid out: whoever counts its lines counts them again.
-        backgroundLaidAny_ = false;
+        laidSinceComplete_ = false;
         reportedSize_ = documentSize();
         emit documentSizeChanged(reportedSize_);
     }
+}
+
+void TEditorDocumentLayout::NoticeBackgroundChanges()
+{
+    sinceNotice_.start();
+    if (backgroundChangedFrom_ < 0) return;
+    const int from = std::min(backgroundChangedFrom_, heights_.Count() - 1);
+    backgroundChangedFrom_ = -1;
+    emit update(QRectF(-kFar, Margin() + heights_.Top(std::max(from, 0)), 2 * kFar, kFar));
+    EmitSizeIfChanged();
 }
 
 void TEditorDocumentLayout::LayOutAll()
@@ -489,7 +496,8 @@ void TEditorDocumentLayout::LayOutAll()
         return true;
     });
     background_.stop();
-    backgroundLaidAny_ = false;
+    backgroundChangedFrom_ = -1;
+    laidSinceComplete_ = false;
     reportedSize_ = documentSize();
     emit documentSizeChanged(reportedSize_);
     emit update(QRectF(-kFar, -kFar, 2 * kFar, 2 * kFar));

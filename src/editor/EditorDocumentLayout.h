@@ -16,7 +16,8 @@
 //   laid out where it is painted or asked for, and the rest from the event loop in slices of at
 //   most kSliceMs, top to bottom. Until then a paragraph counts with a guess from its length.
 // - documentSizeChanged is emitted when a change alters the size, and once more when the layout
-//   of the whole document is complete (the line count waits for it).
+//   of the whole document is complete (the line count waits for it). While the event loop lays
+//   the document out, the control hears of moved paragraphs at most every kNoticeMs.
 // - Each paragraph's lines are positioned from the paragraph's top left (blockBoundingRect), as
 //   the control's caret and selection code expects; vertical margins of neighbouring paragraphs
 //   add up.
@@ -27,6 +28,7 @@
 #include "editor/BlockHeights.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class QTextDocument;
@@ -60,6 +62,8 @@ public:
     static constexpr int kEagerBlocks = 64;
     // Longest time one slice of the layout from the event loop may take.
     static constexpr int kSliceMs = 4;
+    // How often the layout from the event loop tells the control of the paragraphs it moved.
+    static constexpr int kNoticeMs = 200;
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
@@ -85,6 +89,9 @@ private:
     void BackgroundSlice();
     void ScheduleBackground();
     void EmitSizeIfChanged();
+    // Repaints from the first paragraph the event loop's layout changed in height, and reports
+    // the new size.
+    void NoticeBackgroundChanges();
 
     mutable TBlockHeights heights_;
     mutable long long laidOut_ = 0;
@@ -96,7 +103,12 @@ private:
     mutable QSizeF reportedSize_;
     // The next paragraph the layout from the event loop looks at.
     mutable int backgroundFrom_ = 0;
-    bool backgroundLaidAny_ = false;
+    // The first paragraph the event loop's layout changed in height since its last notice (-1:
+    // none), and the time since that notice.
+    int backgroundChangedFrom_ = -1;
+    QElapsedTimer sinceNotice_;
+    // Whether a paragraph was laid out since the layout last announced it was complete.
+    mutable bool laidSinceComplete_ = false;
     QTimer background_;
 };
 

@@ -1,5 +1,7 @@
 #include "editor/LineCounter.h"
 
+#include "editor/EditorDocumentLayout.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QElapsedTimer>
 #include <QTextBlock>
@@ -161,8 +163,14 @@ void TLineCounter::SetWrapped(bool wrapped)
 
 void TLineCounter::LayoutChanged()
 {
-    // Without word wrap the layout does not decide the count.
-    if (wrapped_) StartRecount();
+    // Without word wrap the layout does not decide the count. The editor's layout, while it
+    // lays out the document from the event loop, announces when it is done; counting before that
+    // would be done again.
+    if (!wrapped_ || !doc_) return;
+    if (auto* own = qobject_cast<TEditorDocumentLayout*>(doc_->documentLayout());
+        own && !own->Complete())
+        return;
+    StartRecount();
 }
 
 void TLineCounter::StartRecount()

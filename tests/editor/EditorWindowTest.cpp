@@ -1,6 +1,7 @@
 // The editor window driven through its real controls, menus and dialogs (offscreen).
 #include "editor/EditorWindow.h"
 
+#include "editor/EditorDocumentLayout.h"
 #include "editor/LineCounter.h"
 #include "editor/TextConvert.h"
 #include "support/Modal.h"
@@ -142,6 +143,45 @@ TEST_F(EditorWindow, NewWindowIsUntitledEmptyAndWrapped)
     form_->WordWrap1->trigger();
     QApplication::processEvents();
     EXPECT_TRUE(form_->MEMO1->horizontalScrollBar()->isVisible());
+}
+
+// A long document in the shown window: a key typed at the top lays out only its paragraph, the
+// end is reached with Ctrl+End with the caret on the screen, and a click puts the caret on the
+// clicked character.
+TEST_F(EditorWindow, LongDocumentTypesScrollsAndTakesClicks)
+{
+    QString text;
+    for (int i = 0; i < 30000; ++i)
+        text += QStringLiteral("paragraph %1 of a long document\n").arg(i, 5, 10, QLatin1Char('0'));
+    form_->MEMO1->setPlainText(text);
+    QApplication::processEvents();
+    auto* layout =
+        qobject_cast<editor::TEditorDocumentLayout*>(form_->MEMO1->document()->documentLayout());
+    ASSERT_NE(layout, nullptr);
+    layout->LayOutAll();
+    QTextEdit* memo = form_->MEMO1;
+    memo->moveCursor(QTextCursor::Start);
+    const long long before = layout->BlocksLaidOut();
+    QTest::keyClicks(memo, QStringLiteral("ab"));
+    QTest::keyClick(memo, Qt::Key_Return);
+    EXPECT_LE(layout->BlocksLaidOut() - before, 8);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("Number of Lines = 30001"));
+
+    QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(memo->textCursor().position(), memo->document()->characterCount() - 1);
+    EXPECT_TRUE(memo->viewport()->rect().contains(memo->cursorRect()));
+    EXPECT_EQ(memo->verticalScrollBar()->value(), memo->verticalScrollBar()->maximum());
+
+    // A click on the last line of text.
+    const QTextBlock target = memo->document()->lastBlock().previous();
+    QTextCursor at(target);
+    at.setPosition(target.position() + 10);
+    const QRect r = memo->cursorRect(at);
+    QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(r.left() + 1, r.center().y()));
+    EXPECT_EQ(memo->textCursor().position(), target.position() + 10);
+    EXPECT_EQ(target.text(), QStringLiteral("paragraph 29999 of a long document"));
 }
 
 TEST_F(EditorWindow, TabInsertsNineSpacesAndLeavesTheClipboardAlone)

@@ -40,6 +40,7 @@
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 
 #include <algorithm>
@@ -152,6 +153,19 @@ void ShotFrameWithEditor(TMyMDI* frame)
         QStringLiteral("zarvos: a Unix/DOS/RTF editor, an FTP client and a telnet client in one "
                        "frame window.\n\nWord wrap is on: a long paragraph wraps at the edge of "
                        "the window instead of growing a horizontal scroll bar.\n"));
+    // Formatting through the toolbar: a bulleted pair of lines, a centred line, and a
+    // selection, as a user would make them.
+    QTextCursor cursor = editor->MEMO1->textCursor();
+    editor->MEMO1->insertPlainText(QStringLiteral("Bullets from the toolbar"));
+    editor->Bulletsbutton->click();
+    editor->MEMO1->insertPlainText(QStringLiteral("\nand a second item\n"));
+    editor->Bulletsbutton->click();
+    editor->centeralign->click();
+    editor->MEMO1->insertPlainText(QStringLiteral("A centred line"));
+    cursor = editor->MEMO1->textCursor();
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor, 2);
+    editor->MEMO1->setTextCursor(cursor);
     ProcessEventsFor(200);
     Save(QStringLiteral("frame-editor"), frame);
 }
