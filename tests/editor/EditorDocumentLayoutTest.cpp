@@ -268,3 +268,62 @@ TEST(EditorDocumentLayout, AChangeNearTheTopLaysOutOnlyItsParagraphs)
     EXPECT_DOUBLE_EQ(layout->blockBoundingRect(doc->lastBlock()).top(), lastTop);
     EXPECT_LE(layout->BlocksLaidOut() - before, 8);
 }
+
+// Random edits (typing, line breaks, deletes across paragraphs, pastes, paragraph formats, undo)
+// applied to a document with this layout and to one with the toolkit's: after each, every
+// paragraph's top and the document's height agree, so the heights follow every kind of change.
+TEST(EditorDocumentLayout, FollowsRandomEditsLikeTheToolkitLayout)
+{
+    auto doc = EditorDocument(260);
+    QTextDocument reference;
+    reference.setDocumentMargin(0);
+    reference.setPageSize(QSizeF(260, -1));
+    std::mt19937 rng(11);
+    auto* layout = static_cast<TEditorDocumentLayout*>(doc->documentLayout());
+    for (int step = 0; step < 300; ++step) {
+        const int length = doc->characterCount() - 1;
+        const int a = int(rng() % std::uint32_t(length + 1));
+        const int b = int(rng() % std::uint32_t(length + 1));
+        const int op = int(rng() % 7);
+        for (QTextDocument* d : {doc.get(), &reference}) {
+            QTextCursor c(d);
+            c.setPosition(std::min(a, b));
+            switch (op) {
+            case 0:
+                c.insertText(QStringLiteral("some words to wrap here "));
+                break;
+            case 1:
+                c.insertText(QStringLiteral("\n"));
+                break;
+            case 2:
+            case 3:
+                c.setPosition(std::max(a, b), QTextCursor::KeepAnchor);
+                c.removeSelectedText();
+                break;
+            case 4:
+                c.insertText(QStringLiteral("pasted\none\ntwo three four five six seven eight\n"));
+                break;
+            case 5: {
+                c.setPosition(std::max(a, b), QTextCursor::KeepAnchor);
+                QTextBlockFormat f;
+                f.setAlignment(step % 2 ? Qt::AlignRight : Qt::AlignHCenter);
+                f.setLeftMargin(step % 3 * 10);
+                c.mergeBlockFormat(f);
+                break;
+            }
+            default:
+                d->undo();
+                break;
+            }
+        }
+        layout->LayOutAll();
+        ASSERT_EQ(doc->blockCount(), reference.blockCount());
+        for (QTextBlock x = doc->begin(), y = reference.begin(); x.isValid(); x = x.next(), y = y.next())
+            ASSERT_DOUBLE_EQ(layout->blockBoundingRect(x).top(),
+                             reference.documentLayout()->blockBoundingRect(y).top())
+                << "step " << step << ", paragraph " << x.blockNumber();
+        ASSERT_DOUBLE_EQ(layout->documentSize().height(),
+                         reference.documentLayout()->documentSize().height())
+            << "step " << step;
+    }
+}
