@@ -55,7 +55,7 @@ double TEditorDocumentLayout::AvailableWidth() const
     return std::max<qreal>(width - 2 * Margin(), 0);
 }
 
-void TEditorDocumentLayout::Rebuild()
+void TEditorDocumentLayout::MeasureGuess()
 {
     // The guess's units: the height of a one-line paragraph in the default font, and its
     // average character width.
@@ -66,7 +66,11 @@ void TEditorDocumentLayout::Rebuild()
     probe.endLayout();
     lineGuess_ = line.isValid() ? line.height() : 1.0;
     charGuess_ = QFontMetricsF(document()->defaultFont(), paintDevice()).averageCharWidth();
+}
 
+void TEditorDocumentLayout::Rebuild()
+{
+    MeasureGuess();
     heights_.Clear();
     QTextBlock block = document()->begin();
     heights_.Replace(0, 0, document()->blockCount(), [&](int) {
@@ -163,13 +167,16 @@ bool TEditorDocumentLayout::EnsureLaidOut(const QTextBlock& block, int index) co
 
 QRectF TEditorDocumentLayout::LinesRect(const QTextBlock& block, int index) const
 {
-    const QTextBlockFormat bf = block.blockFormat();
-    const TBlockHeights::Entry& e = heights_.At(index);
-    const double top = Margin() + heights_.Top(index) + bf.topMargin();
-    const double height = std::max(0.0, double(e.height) - bf.topMargin() - bf.bottomMargin());
-    const qreal page = document()->pageSize().width();
-    const double width = page > 0 ? AvailableWidth() : double(e.width);
-    return QRectF(Margin(), top, std::max(width, double(e.width)), height);
+    return LinesRect(block.blockFormat(), Margin() + heights_.Top(index), heights_.At(index));
+}
+
+QRectF TEditorDocumentLayout::LinesRect(const QTextBlockFormat& format, double top,
+                                        const TBlockHeights::Entry& entry) const
+{
+    const double height =
+        std::max(0.0, double(entry.height) - format.topMargin() - format.bottomMargin());
+    const double page = document()->pageSize().width() > 0 ? AvailableWidth() : 0.0;
+    return QRectF(Margin(), top + format.topMargin(), std::max(page, double(entry.width)), height);
 }
 
 QRectF TEditorDocumentLayout::blockBoundingRect(const QTextBlock& block) const
@@ -235,12 +242,7 @@ void TEditorDocumentLayout::draw(QPainter* painter, const PaintContext& context)
             e = LayOutBlock(block);
             changed = changed || e.height != before;
         }
-        const QTextBlockFormat bf = block.blockFormat();
-        const double linesHeight = std::max(0.0, double(e.height) - bf.topMargin() - bf.bottomMargin());
-        const qreal page = document()->pageSize().width();
-        const double width = std::max(page > 0 ? AvailableWidth() : 0.0, double(e.width));
-        const QRectF lines(m, top + bf.topMargin(), width, linesHeight);
-        DrawBlock(painter, context, block, lines, top, e.height);
+        DrawBlock(painter, context, block, LinesRect(block.blockFormat(), top, e), top, e.height);
         top += e.height;
         block = block.next();
         return true;
@@ -364,6 +366,7 @@ void TEditorDocumentLayout::documentChanged(int from, int charsRemoved, int char
         // A new width, default font or text option, or a new content: every paragraph is laid
         // out again; the heights found so far stay as guesses while the block count is the same.
         if (heights_.Count() == blocks) {
+            MeasureGuess();
             heights_.MarkAllUnlaid();
             backgroundFrom_ = 0;
         } else {

@@ -31,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+class QTextBlockFormat;
 class QTextDocument;
 
 namespace editor {
@@ -80,11 +81,17 @@ private:
     bool EnsureLaidOut(const QTextBlock& block, int index) const;
     TBlockHeights::Entry LayOutBlock(const QTextBlock& block) const;
     TBlockHeights::Entry Guess(const QTextBlock& block) const;
-    // The rectangle of block's lines (paragraph number index, laid out).
+    // The rectangle of block's lines (paragraph number index, laid out), which the lines'
+    // positions start from.
     QRectF LinesRect(const QTextBlock& block, int index) const;
+    // The same for a paragraph of that format whose top (margin included) is top.
+    QRectF LinesRect(const QTextBlockFormat& format, double top,
+                     const TBlockHeights::Entry& entry) const;
     void DrawBlock(QPainter* painter, const PaintContext& context, const QTextBlock& block,
                    const QRectF& lines, double top, double height) const;
     void DrawListMarker(QPainter* painter, const QTextBlock& block, const QRectF& lines) const;
+    void MeasureGuess();
+    // Counts every paragraph again with a guessed height.
     void Rebuild();
     void BackgroundSlice();
     void ScheduleBackground();
