@@ -143,7 +143,7 @@ TBlockHeights::Entry TEditorDocumentLayout::LayOutBlock(const QTextBlock& block)
     laidSinceComplete_ = true;
 
     TBlockHeights::Entry e;
-    e.height = float(bf.topMargin() + y + bf.bottomMargin());
+    e.height = float(SpaceAbove(block, bf) + y);
     e.width = float(widest);
     e.laid = true;
     return e;
@@ -165,18 +165,27 @@ bool TEditorDocumentLayout::EnsureLaidOut(const QTextBlock& block, int index) co
     return true;
 }
 
-QRectF TEditorDocumentLayout::LinesRect(const QTextBlock& block, int index) const
+double TEditorDocumentLayout::SpaceAbove(const QTextBlock& block, const QTextBlockFormat& format)
 {
-    return LinesRect(block.blockFormat(), Margin() + heights_.Top(index), heights_.At(index));
+    // Between two paragraphs the larger of the space after the first and the space before the
+    // second; none above the first paragraph nor below the last.
+    const QTextBlock previous = block.previous();
+    if (!previous.isValid()) return 0;
+    return std::max({format.topMargin(), previous.blockFormat().bottomMargin(), 0.0});
 }
 
-QRectF TEditorDocumentLayout::LinesRect(const QTextBlockFormat& format, double top,
+QRectF TEditorDocumentLayout::LinesRect(const QTextBlock& block, int index) const
+{
+    return LinesRect(block, Margin() + heights_.Top(index), heights_.At(index));
+}
+
+QRectF TEditorDocumentLayout::LinesRect(const QTextBlock& block, double top,
                                         const TBlockHeights::Entry& entry) const
 {
-    const double height =
-        std::max(0.0, double(entry.height) - format.topMargin() - format.bottomMargin());
+    const double space = SpaceAbove(block, block.blockFormat());
+    const double height = std::max(0.0, double(entry.height) - space);
     const double page = document()->pageSize().width() > 0 ? AvailableWidth() : 0.0;
-    return QRectF(Margin(), top + format.topMargin(), std::max(page, double(entry.width)), height);
+    return QRectF(Margin(), top + space, std::max(page, double(entry.width)), height);
 }
 
 QRectF TEditorDocumentLayout::blockBoundingRect(const QTextBlock& block) const
@@ -242,7 +251,7 @@ void TEditorDocumentLayout::draw(QPainter* painter, const PaintContext& context)
             e = LayOutBlock(block);
             changed = changed || e.height != before;
         }
-        DrawBlock(painter, context, block, LinesRect(block.blockFormat(), top, e), top, e.height);
+        DrawBlock(painter, context, block, LinesRect(block, top, e), top, e.height);
         top += e.height;
         block = block.next();
         return true;
@@ -401,6 +410,13 @@ void TEditorDocumentLayout::documentChanged(int from, int charsRemoved, int char
         block = block.next();
         return e;
     });
+    // The paragraph after the change may have a new neighbour above, and so new space above.
+    const int changed = std::min(fresh + 1, heights_.Count() - start);
+    if (changed > fresh) {
+        TBlockHeights::Entry next = heights_.At(start + fresh);
+        next.laid = false;
+        heights_.Set(start + fresh, next);
+    }
     backgroundFrom_ = std::min(backgroundFrom_, start);
     if (backgroundChangedFrom_ > start) backgroundChangedFrom_ = start;
 
@@ -411,7 +427,7 @@ void TEditorDocumentLayout::documentChanged(int from, int charsRemoved, int char
         double after = 0;
         block = first;
         heights_.Walk(start, [&](int index, TBlockHeights::Entry& e) {
-            if (index >= start + fresh || !block.isValid()) return false;
+            if (index >= start + changed || !block.isValid()) return false;
             before += e.height;
             if (!e.laid) e = LayOutBlock(block);
             after += e.height;

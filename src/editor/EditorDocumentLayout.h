@@ -19,8 +19,9 @@
 //   of the whole document is complete (the line count waits for it). While the event loop lays
 //   the document out, the control hears of moved paragraphs at most every kNoticeMs.
 // - Each paragraph's lines are positioned from the paragraph's top left (blockBoundingRect), as
-//   the control's caret and selection code expects; vertical margins of neighbouring paragraphs
-//   add up.
+//   the control's caret and selection code expects. Between two paragraphs stands the larger of
+//   the first one's space after and the second one's space before (a paragraph's height holds
+//   the space above it), none above the first paragraph or below the last.
 // - Tables, frames other than the root and inline objects are not laid out (the editor makes
 //   none); their text flows as plain paragraphs.
 #pragma once
@@ -31,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+class QTextBlock;
 class QTextBlockFormat;
 class QTextDocument;
 
@@ -84,9 +86,10 @@ private:
     // The rectangle of block's lines (paragraph number index, laid out), which the lines'
     // positions start from.
     QRectF LinesRect(const QTextBlock& block, int index) const;
-    // The same for a paragraph of that format whose top (margin included) is top.
-    QRectF LinesRect(const QTextBlockFormat& format, double top,
-                     const TBlockHeights::Entry& entry) const;
+    // The same for a paragraph whose top (the space above it included) is top.
+    QRectF LinesRect(const QTextBlock& block, double top, const TBlockHeights::Entry& entry) const;
+    // The space between block and the paragraph above it.
+    static double SpaceAbove(const QTextBlock& block, const QTextBlockFormat& format);
     void DrawBlock(QPainter* painter, const PaintContext& context, const QTextBlock& block,
                    const QRectF& lines, double top, double height) const;
     void DrawListMarker(QPainter* painter, const QTextBlock& block, const QRectF& lines) const;
